@@ -1,0 +1,20 @@
+# Every host, page address and marker the program uses is fixed at configure time
+# here and lands in one generated header, Configuration.h. The defaults point at
+# the reference release server on this machine, so a fresh build runs its whole
+# job locally; a product owner sets real values with -D on the cmake line.
+set(SORVAN_SERVICE_HOST "localhost:8443" CACHE STRING "Download service host (name[:port])")
+set(SORVAN_INTERFACE_HOST "localhost:8443" CACHE STRING "Content host of the interface description and images")
+set(SORVAN_SIGNED_STORAGE_MARKER "signedstore" CACHE STRING "Host-name label of content hosts that check signed paths")
+set(SORVAN_SERVICE_DOMAINS "sorvan.example;sorvan-cdn.example" CACHE STRING "Service domain fragments the hosts check looks for (;-separated)")
+set(SORVAN_SUPPORT_ARTICLE_PAGE "https://localhost:8443/support/download-problems" CACHE STRING "Support article opened when a download fails")
+set(SORVAN_CONNECTION_FAQ_PAGE "https://localhost:8443/support/connection-faq" CACHE STRING "FAQ page named in the connection-problem message")
+set(SORVAN_SUPPORT_PAGE "https://localhost:8443/support" CACHE STRING "Support page shown on the screens")
+
+# The domain list becomes a brace initialiser of u"" literals.
+set(SORVAN_SERVICE_DOMAINS_INIT "")
+foreach(domain IN LISTS SORVAN_SERVICE_DOMAINS)
+  string(APPEND SORVAN_SERVICE_DOMAINS_INIT "u\"${domain}\", ")
+endforeach()
+
+set(SORVAN_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
+configure_file(${CMAKE_SOURCE_DIR}/cmake/Configuration.h.in ${SORVAN_GENERATED_DIR}/Configuration.h @ONLY)

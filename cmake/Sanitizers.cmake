@@ -1,0 +1,10 @@
+# Sanitizer builds apply to every target, dependencies compiled here included.
+if(SORVAN_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(SORVAN_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT SORVAN_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "SORVAN_SANITIZE must be empty, 'address' or 'thread'")
+endif()
