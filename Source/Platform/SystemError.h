@@ -1,0 +1,16 @@
+// Text of an operating-system error number. A backend returns the system's own
+// message (strerror on Linux, FormatMessage on Windows); HTTP error names are not its job.
+#pragma once
+
+#include <string>
+
+namespace Platform {
+
+// The system's message for `errorNumber`, in UTF-8, without a trailing line break.
+// Returns an empty string when the system has no text for the number.
+std::string SystemErrorText(int errorNumber);
+
+// The calling thread's last operating-system error number (errno on Linux).
+int LastSystemError();
+
+}  // namespace Platform
