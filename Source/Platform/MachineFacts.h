@@ -1,0 +1,41 @@
+// Facts that identify the machine: its installation id, the id of the volume the
+// system runs from, and the processor's CPUID leaf 0.
+//
+// Writing another backend: read each fact from the system (Windows: the registry
+// value MachineGuid, the volume GUID of the system drive, __cpuid). A fact that is
+// unavailable gives false with an empty/zero result and an error number for
+// LastSystemError() (SystemError.h); the caller decides how to go on without it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Platform::MachineFacts {
+
+// The machine's installation id as stored, without surrounding white space (Linux:
+// /etc/machine-id, else /var/lib/dbus/machine-id: 32 hexadecimal characters).
+// An empty id file gives false with ENODATA.
+bool ReadMachineId(std::string& id);
+
+// The UUID of the file system the system runs from (Linux: the file system mounted
+// at "/", found through /dev/disk/by-uuid or the udev database), as the system
+// writes it (lower case with dashes for most file systems). False with ENOENT when
+// the root is not a block device with a known UUID (containers, overlay roots).
+bool ReadSystemVolumeId(std::string& id);
+
+// The four registers of CPUID leaf 0 (EAX = highest basic leaf; EBX, EDX, ECX hold
+// the vendor text, four characters each, little-endian).
+struct CpuidLeaf0 {
+    std::uint32_t eax = 0;
+    std::uint32_t ebx = 0;
+    std::uint32_t ecx = 0;
+    std::uint32_t edx = 0;
+
+    // The 12-character vendor text, e.g. "GenuineIntel" (EBX, EDX, ECX in that order).
+    std::string Vendor() const;
+};
+
+// False with all registers zero and ENOSYS on processors without CPUID.
+bool ReadCpuidLeaf0(CpuidLeaf0& leaf);
+
+}  // namespace Platform::MachineFacts
