@@ -1,73 +1,65 @@
-// Linux backend of Console.h: isatty decides colour, ANSI sequences give it.
+// Linux backend of Console.h: isatty decides colour, ANSI sequences give it, and the
+// text goes through stdio so it orders with printf output on the same stream.
 #include "Platform/Console.h"
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <cstdio>
 #include <string>
 
 namespace Platform {
 
 namespace {
 
-int Descriptor(ConsoleStream stream) {
+std::FILE* StreamFile(ConsoleStream stream) {
+    return stream == ConsoleStream::Error ? stderr : stdout;
+}
+
+int StreamDescriptor(ConsoleStream stream) {
     return stream == ConsoleStream::Error ? STDERR_FILENO : STDOUT_FILENO;
 }
 
-const char* AnsiCode(ConsoleColour colour) {
-    switch (colour) {
-        case ConsoleColour::Red:
-            return "\x1b[31m";
-        case ConsoleColour::Green:
-            return "\x1b[32m";
-        case ConsoleColour::Yellow:
-            return "\x1b[33m";
-        case ConsoleColour::Blue:
-            return "\x1b[34m";
-        case ConsoleColour::Magenta:
-            return "\x1b[35m";
-        case ConsoleColour::Cyan:
-            return "\x1b[36m";
-        case ConsoleColour::White:
-            return "\x1b[97m";
-        case ConsoleColour::Grey:
-            return "\x1b[90m";
-        case ConsoleColour::Default:
-            break;
+// The default grey is the terminal's own default colour, so it is a plain reset.
+std::string AnsiSequence(ConsoleAttribute attribute) {
+    attribute &= 0x0F;
+    if (attribute == DefaultConsoleAttribute) {
+        return "\x1b[0m";
     }
-    return "";
+    // Console bits are blue/green/red; ANSI colour numbers are red/green/blue.
+    const int colour =
+        ((attribute & 4) ? 1 : 0) | ((attribute & 2) ? 2 : 0) | ((attribute & 1) ? 4 : 0);
+    const int base = (attribute & 8) ? 90 : 30;
+    return "\x1b[0;" + std::to_string(base + colour) + "m";
 }
 
 }  // namespace
 
 bool IsConsoleTerminal(ConsoleStream stream) {
-    return isatty(Descriptor(stream)) == 1;
+    return isatty(StreamDescriptor(stream)) == 1;
 }
 
-void WriteConsole(std::string_view text, ConsoleColour colour, ConsoleStream stream) {
-    const int fd = Descriptor(stream);
+void WriteConsoleText(ConsoleStream stream, std::string_view text, ConsoleAttribute attribute) {
     std::string out;
-    const bool coloured = colour != ConsoleColour::Default && isatty(fd) == 1;
-    if (coloured) {
-        out += AnsiCode(colour);
+    if (IsConsoleTerminal(stream)) {
+        out = AnsiSequence(attribute);
+        out += text;
+        out += AnsiSequence(DefaultConsoleAttribute);
+    } else {
+        out = text;
     }
-    out += text;
-    if (coloured) {
-        out += "\x1b[0m";
+    std::FILE* file = StreamFile(stream);
+    std::fwrite(out.data(), 1, out.size(), file);
+    std::fflush(file);
+}
+
+void SetConsoleTextColour(ConsoleStream stream, ConsoleAttribute attribute) {
+    if (!IsConsoleTerminal(stream)) {
+        return;
     }
-    const char* p = out.data();
-    std::size_t left = out.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, p, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;  // a closed console is not worth failing over
-        }
-        p += written;
-        left -= static_cast<std::size_t>(written);
-    }
+    const std::string sequence = AnsiSequence(attribute);
+    std::FILE* file = StreamFile(stream);
+    std::fwrite(sequence.data(), 1, sequence.size(), file);
+    std::fflush(file);
 }
 
 }  // namespace Platform

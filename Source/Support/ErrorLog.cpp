@@ -1,0 +1,240 @@
+// The error log's store and its recording, formatting and file-writing operations.
+#include "Support/ErrorLog.h"
+
+#include <ctime>
+#include <fstream>
+#include <string>
+
+#include "Platform/SystemError.h"
+#include "Support/ConsoleLog.h"
+#include "Support/CriticalSection.h"
+#include "Support/StringUtils.h"
+
+namespace vesk {
+
+namespace {
+
+struct Store {
+    CriticalSection lock;
+    std::vector<ErrorInfo> entries;
+    std::vector<std::string> errorMessages;
+    std::vector<std::string> userMessages;
+};
+
+// Never destroyed: threads still recording while the process exits find it intact.
+Store& TheStore() {
+    static Store* store = new Store;
+    return *store;
+}
+
+struct ErrorPart {
+    std::string text;
+    std::string detailed;
+};
+
+ErrorPart BuildErrorPart(int errorNumber, bool useWinInetNames) {
+    ErrorPart part;
+    part.text = " Error code: 0x" + StringUtils::IntToString(errorNumber, 16);
+    if (useWinInetNames && IsWinInetError(errorNumber)) {
+        part.detailed = std::string(GetWinInetErrorName(errorNumber));
+        part.text += " " + part.detailed;
+    } else if (errorNumber != 0) {
+        part.detailed = Platform::SystemErrorText(errorNumber);
+        if (!part.detailed.empty()) {
+            part.text += " Windows error message: " + part.detailed;
+        }
+    }
+    return part;
+}
+
+std::string Location(std::string_view file, int line) {
+    std::string text;
+    if (!file.empty()) {
+        text += " File: ";
+        text += file;
+    }
+    if (line != 0) {
+        text += " Line: " + std::to_string(line);
+    }
+    return text;
+}
+
+// " At: " and the local time as asctime shows it ("Wed Jan 02 02:03:55 1980\n").
+// Called under the store's lock, which also guards localtime's shared result.
+std::string LocalTimeEnding() {
+    static constexpr const char* Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::string text = " At: ";
+    const std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    if (local == nullptr || local->tm_wday < 0 || local->tm_wday > 6 || local->tm_mon < 0 ||
+        local->tm_mon > 11) {
+        return text;
+    }
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%s %s %02d %02d:%02d:%02d %d\n", Days[local->tm_wday],
+                  Months[local->tm_mon], local->tm_mday, local->tm_hour, local->tm_min,
+                  local->tm_sec, local->tm_year + 1900);
+    return text + buffer;
+}
+
+// Builds, records and echoes one entry; returns the whole text. Holds the lock.
+std::string Record(std::string_view message, int errorNumber, bool hasErrorPart,
+                   std::string_view file, int line, bool reportError, bool endWithTime,
+                   std::string_view ending) {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    std::string text(message);
+    ErrorPart part;
+    if (hasErrorPart) {
+        part = BuildErrorPart(errorNumber, true);
+        text += part.text;
+    }
+    text += Location(file, line);
+
+    ErrorInfo entry = {
+        {"message", std::string(message)},
+        {"detailed_message", part.detailed},
+        {"error_number", hasErrorPart ? errorNumber : 0},
+        {"file", std::string(file)},
+        {"line", line},
+        {"log_index", store.entries.size()},
+    };
+    store.entries.push_back(std::move(entry));
+    if (reportError) {
+        store.errorMessages.emplace_back(message);
+    }
+    text += endWithTime ? LocalTimeEnding() : std::string(ending);
+    PrintToStdout("%s", text.c_str());
+    return text;
+}
+
+}  // namespace
+
+void LogInfo(std::string_view message, std::string_view file, int line) {
+    Record(message, 0, false, file, line, false, true, {});
+}
+
+std::u16string LogInfo(std::u16string_view message, std::string_view file, int line) {
+    return StringUtils::ToWide(
+        Record(StringUtils::ToNarrow(message), 0, false, file, line, false, false, "\r\n"));
+}
+
+void LogFailure(std::string_view message, int errorNumber, std::string_view file, int line) {
+    Record(message, errorNumber, true, file, line, false, true, {});
+}
+
+std::u16string LogFailure(std::u16string_view message, int errorNumber, std::string_view file,
+                          int line) {
+    return StringUtils::ToWide(
+        Record(StringUtils::ToNarrow(message), errorNumber, true, file, line, false, false, {}));
+}
+
+void ReportError(std::string_view message, int errorNumber, std::string_view file, int line) {
+    Record(message, errorNumber, true, file, line, true, true, {});
+}
+
+void ReportError(std::u16string_view message, int errorNumber, std::string_view file, int line) {
+    ReportError(StringUtils::ToNarrow(message), errorNumber, file, line);
+}
+
+std::u16string FormatErrorText(std::u16string_view message, int errorNumber, std::string_view file,
+                               int line) {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    std::string text = StringUtils::ToNarrow(message);
+    text += BuildErrorPart(errorNumber, false).text;
+    text += Location(file, line);
+    PrintToStdout("%s", text.c_str());
+    return StringUtils::ToWide(text);
+}
+
+void SetUserMessage(std::string_view text) {
+    if (text.empty()) {
+        return;
+    }
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    store.userMessages.emplace_back(text);
+}
+
+void SetUserMessage(std::u16string_view text) {
+    SetUserMessage(StringUtils::ToNarrow(text));
+}
+
+std::string GetUserMessage() {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    return store.userMessages.empty() ? std::string() : store.userMessages.back();
+}
+
+std::vector<std::string> GetErrorMessages() {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    return store.errorMessages;
+}
+
+std::size_t GetErrorCount() {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    return store.errorMessages.size();
+}
+
+bool HasLoggedErrors() {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    for (const ErrorInfo& entry : store.entries) {
+        if (entry.value("error_number", 0) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+nlohmann::json GetLogEntries() {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    nlohmann::json entries = nlohmann::json::array();
+    for (const ErrorInfo& entry : store.entries) {
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+bool WriteLogFile(const std::string& path) {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    std::string text;
+    for (std::size_t i = 0; i < store.entries.size(); ++i) {
+        const ErrorInfo& entry = store.entries[i];
+        if (i > 0) {
+            text += "\t\n";
+        }
+        text += "Message: " + entry.value("message", std::string());
+        text += " Detailed Message: " + entry.value("detailed_message", std::string());
+        text += " Error Number: " + std::to_string(entry.value("error_number", 0));
+        text += " File: " + entry.value("file", std::string());
+        text += " Line: " + std::to_string(entry.value("line", 0));
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) {
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+    }
+    if (!out) {
+        const int errorNumber = Platform::LastSystemError();
+        LogFailure("WriteLogFile could not write " + path, errorNumber, __FILE__, __LINE__);
+        return false;
+    }
+    return true;
+}
+
+void ClearErrors() {
+    Store& store = TheStore();
+    CriticalSectionLock lock(store.lock);
+    store.entries.clear();
+    store.errorMessages.clear();
+}
+
+}  // namespace vesk
