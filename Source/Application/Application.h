@@ -1,0 +1,92 @@
+// The application shell: the one top-level window with its OpenGL context, and the frame
+// loop that hands each frame to the interface (CoreUI for frame begin and end, a draw-frame
+// handler for the screens). It knows nothing about downloads. UI (main) thread only.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "Application/WindowMode.h"
+#include "Interface/IApplicationWindow.h"
+
+struct GLFWwindow;
+
+namespace vesk {
+
+class Application : public IApplicationWindow {
+public:
+    // Builds this frame's UI between CoreUI::NewFrame and CoreUI::Render; false ends the
+    // loop at once (that frame is not drawn).
+    using DrawFrameHandler = std::function<bool()>;
+    // Runs once at the end of a successful Create, with the window and UI ready.
+    using CreatedHandler = std::function<void()>;
+
+    Application() = default;
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // Initialises the window library, makes the window for the mode, size and title,
+    // makes its context current with swap interval 1, centres it, initialises CoreUI,
+    // starts the frame timer and runs the created handler. Logs and returns false when
+    // the library or the window cannot be had. A second call returns true at once.
+    bool Create();
+
+    // The frame loop; returns when the window's close flag is set or the draw-frame
+    // handler returns false.
+    void Run();
+
+    // Destroys the UI context, the window and the window library. Safe to call when
+    // Create failed or was never called.
+    void Shutdown();
+
+    void SetDrawFrameHandler(DrawFrameHandler handler) { drawFrame_ = std::move(handler); }
+    void SetCreatedHandler(CreatedHandler handler) { onCreated_ = std::move(handler); }
+
+    // An empty name changes nothing; otherwise the title becomes "Tavrin | " + name.
+    void SetTitle(const std::string& name);
+    const std::string& GetTitle() const { return title_; }
+    // Only has an effect before Create.
+    void SetWindowMode(WindowMode mode) { windowMode_ = mode; }
+    WindowMode GetWindowMode() const { return windowMode_; }
+
+    // IApplicationWindow. Sizes are clamped to the desktop (the primary monitor's current
+    // resolution); a size set before Create is clamped when Create has the monitor.
+    int GetWidth() const override { return width_; }
+    int GetHeight() const override { return height_; }
+    void SetSize(int width, int height) override;
+    void SetPosition(int x, int y) override;
+    void Center() override;
+    void SetOpacity(float opacity) override;
+    float GetOpacity() const override;
+    void Minimize() override;
+    bool GetCursorScreenPosition(int& x, int& y) const override;
+
+    // Width and height of the primary monitor's current video mode; (0, 0) when there is
+    // none or the window library is not initialised.
+    std::pair<int, int> GetPrimaryMonitorResolution() const;
+    GLFWwindow* GetWindow() const { return window_; }
+    bool IsCreated() const { return created_; }
+
+private:
+    bool MakeWindow();
+
+    bool created_ = false;
+    int width_ = 800;
+    int height_ = 600;
+    int x_ = 0;
+    int y_ = 0;
+    WindowMode windowMode_ = WindowMode::Fullscreen;
+    std::string title_ = "Unnamed Application";
+    GLFWwindow* window_ = nullptr;
+
+    bool libraryReady_ = false;
+    std::string shownTitle_;
+    DrawFrameHandler drawFrame_;
+    CreatedHandler onCreated_;
+};
+
+// The program's one application object.
+Application& GetApplication();
+
+}  // namespace vesk

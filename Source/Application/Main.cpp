@@ -1,0 +1,35 @@
+// Process entry: configures the application window, runs the frame loop and ends the
+// process as soon as the loop is over.
+#include <cstdio>
+#include <cstdlib>
+
+#include "Application/Application.h"
+#include "Application/StartupScreen.h"
+
+namespace {
+
+// Threads of the interface or the download engine may still be running when the loop
+// ends. They are never joined: the process ends here without running static destructors,
+// which would otherwise tear down objects those threads may still be using.
+[[noreturn]] void EndProcess(int exitCode) {
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}
+
+}  // namespace
+
+int main() {
+    vesk::Application& application = vesk::GetApplication();
+    application.SetTitle("Sorvan Download Manager");
+    application.SetWindowMode(vesk::WindowMode::Borderless);
+    application.SetSize(1200, 640);
+    application.SetCreatedHandler([] { vesk::SetupStartupScreen(); });
+    application.SetDrawFrameHandler(
+        [&application] { return vesk::DrawStartupScreen(application); });
+
+    if (application.Create()) {
+        application.Run();
+    }
+    application.Shutdown();
+    EndProcess(0);
+}

@@ -1,0 +1,246 @@
+// CoreUI: UI context, fonts, cursors, input callbacks and the per-frame begin / end.
+#include "CoreUI.h"
+
+#include <GLFW/glfw3.h>
+#include <imgui.h>
+
+#include "Interface/CoreUIStyle.h"
+#include "Interface/FontLoader.h"
+#include "Interface/OpenGLRenderer.h"
+#include "Interface/Texture.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr float FirstFrameDelta = 1.0f / 60.0f;
+// The UI library rejects a non-positive frame delta; two frames can read the same clock tick.
+constexpr float MinimumFrameDelta = 1.0e-6f;
+
+// OS cursor for each UI cursor shape, in the UI library's order: arrow, text input,
+// resize all, resize N-S, resize E-W, resize NE-SW, resize NW-SE, hand, not allowed.
+constexpr int CursorShapes[] = {GLFW_ARROW_CURSOR,   GLFW_IBEAM_CURSOR,   GLFW_ARROW_CURSOR,
+                                GLFW_VRESIZE_CURSOR, GLFW_HRESIZE_CURSOR, GLFW_ARROW_CURSOR,
+                                GLFW_ARROW_CURSOR,   GLFW_HAND_CURSOR,    GLFW_ARROW_CURSOR};
+
+void MapKeys(ImGuiIO& io) {
+    io.KeyMap[ImGuiKey_Tab] = GLFW_KEY_TAB;
+    io.KeyMap[ImGuiKey_LeftArrow] = GLFW_KEY_LEFT;
+    io.KeyMap[ImGuiKey_RightArrow] = GLFW_KEY_RIGHT;
+    io.KeyMap[ImGuiKey_UpArrow] = GLFW_KEY_UP;
+    io.KeyMap[ImGuiKey_DownArrow] = GLFW_KEY_DOWN;
+    io.KeyMap[ImGuiKey_PageUp] = GLFW_KEY_PAGE_UP;
+    io.KeyMap[ImGuiKey_PageDown] = GLFW_KEY_PAGE_DOWN;
+    io.KeyMap[ImGuiKey_Home] = GLFW_KEY_HOME;
+    io.KeyMap[ImGuiKey_End] = GLFW_KEY_END;
+    io.KeyMap[ImGuiKey_Insert] = GLFW_KEY_INSERT;
+    io.KeyMap[ImGuiKey_Delete] = GLFW_KEY_DELETE;
+    io.KeyMap[ImGuiKey_Backspace] = GLFW_KEY_BACKSPACE;
+    io.KeyMap[ImGuiKey_Space] = GLFW_KEY_SPACE;
+    io.KeyMap[ImGuiKey_Enter] = GLFW_KEY_ENTER;
+    io.KeyMap[ImGuiKey_Escape] = GLFW_KEY_ESCAPE;
+    io.KeyMap[ImGuiKey_KeyPadEnter] = GLFW_KEY_KP_ENTER;
+    io.KeyMap[ImGuiKey_A] = GLFW_KEY_A;
+    io.KeyMap[ImGuiKey_C] = GLFW_KEY_C;
+    io.KeyMap[ImGuiKey_V] = GLFW_KEY_V;
+    io.KeyMap[ImGuiKey_X] = GLFW_KEY_X;
+    io.KeyMap[ImGuiKey_Y] = GLFW_KEY_Y;
+    io.KeyMap[ImGuiKey_Z] = GLFW_KEY_Z;
+}
+
+}  // namespace
+
+std::shared_ptr<CoreUI> CoreUI::Get() {
+    static std::shared_ptr<CoreUI> instance = std::make_shared<CoreUI>();
+    return instance;
+}
+
+bool CoreUI::Init(GLFWwindow* window) {
+    if (initialized_) {
+        return true;
+    }
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext();
+    window_ = window;
+
+    ImGuiIO& io = ImGui::GetIO();
+    io.BackendFlags |= ImGuiBackendFlags_HasMouseCursors | ImGuiBackendFlags_HasSetMousePos;
+    io.BackendPlatformName = "imgui_impl_glfw";
+    io.IniFilename = nullptr;  // no settings file is read or written
+
+    LoadFonts();
+    ApplyColourScheme(ImGui::GetStyle());
+    CreateCursors();
+    MapKeys(io);
+    InstallCallbacks();
+
+    time_ = 0.0;
+    frameBegun_ = false;
+    initialized_ = true;
+    return true;
+}
+
+void CoreUI::LoadFonts() {
+    ImGuiIO& io = ImGui::GetIO();
+    fonts_ = AddInterfaceFonts(*io.Fonts);
+    io.FontDefault = fonts_[DefaultFontIndex];
+
+    unsigned char* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
+    fontTexture_ = CreateTexture("font_texture", pixels, width, height);
+    // The atlas's own handle stays null: the renderer maps null to the font texture.
+    io.Fonts->SetTexID(nullptr);
+    // The pixels are on the GPU; the CPU copy is not needed any more.
+    io.Fonts->ClearTexData();
+}
+
+void CoreUI::CreateCursors() {
+    for (int i = 0; i < CursorCount; ++i) {
+        if (cursors_[i] == nullptr) {
+            cursors_[i] = glfwCreateStandardCursor(CursorShapes[i]);
+        }
+    }
+}
+
+void CoreUI::InstallCallbacks() {
+    if (window_ == nullptr) {
+        return;
+    }
+    glfwSetMouseButtonCallback(window_, &CoreUI::OnMouseButton);
+    glfwSetScrollCallback(window_, &CoreUI::OnScroll);
+    glfwSetCursorPosCallback(window_, &CoreUI::OnCursorPosition);
+    glfwSetKeyCallback(window_, &CoreUI::OnKey);
+    glfwSetCharCallback(window_, &CoreUI::OnChar);
+}
+
+void CoreUI::Shutdown() {
+    if (!initialized_) {
+        return;
+    }
+    if (window_ != nullptr) {
+        glfwSetMouseButtonCallback(window_, nullptr);
+        glfwSetScrollCallback(window_, nullptr);
+        glfwSetCursorPosCallback(window_, nullptr);
+        glfwSetKeyCallback(window_, nullptr);
+        glfwSetCharCallback(window_, nullptr);
+    }
+    ImGui::DestroyContext();
+    fonts_.clear();
+    frameBegun_ = false;
+    initialized_ = false;
+}
+
+ImFont* CoreUI::GetFont(int index) const {
+    auto font = fonts_.find(index);
+    return font == fonts_.end() ? nullptr : font->second;
+}
+
+void CoreUI::NewFrame() {
+    if (!initialized_) {
+        return;
+    }
+    if (frameBegun_) {
+        Render();
+    }
+    ImGuiIO& io = ImGui::GetIO();
+    int width = 0;
+    int height = 0;
+    int fbWidth = 0;
+    int fbHeight = 0;
+    if (window_ != nullptr) {
+        glfwGetWindowSize(window_, &width, &height);
+        glfwGetFramebufferSize(window_, &fbWidth, &fbHeight);
+    }
+    io.DisplaySize = ImVec2(static_cast<float>(width), static_cast<float>(height));
+    io.DisplayFramebufferScale = ImVec2(width > 0 ? static_cast<float>(fbWidth) / width : 0.0f,
+                                        height > 0 ? static_cast<float>(fbHeight) / height : 0.0f);
+
+    const double now = glfwGetTime();
+    float delta = time_ > 0.0 ? static_cast<float>(now - time_) : FirstFrameDelta;
+    io.DeltaTime = delta > MinimumFrameDelta ? delta : MinimumFrameDelta;
+    time_ = now;
+
+    mouseButtons_.Apply(io.MouseDown);
+    ImGui::NewFrame();
+    frameBegun_ = true;
+}
+
+void CoreUI::UpdateCursor() {
+    if (window_ == nullptr) {
+        return;
+    }
+    const ImGuiMouseCursor shape = ImGui::GetMouseCursor();
+    GLFWcursor* cursor = (shape >= 0 && shape < CursorCount) ? cursors_[shape] : nullptr;
+    glfwSetCursor(window_, cursor != nullptr ? cursor : cursors_[ImGuiMouseCursor_Arrow]);
+}
+
+void CoreUI::Render() {
+    if (!frameBegun_) {
+        return;
+    }
+    UpdateCursor();
+    ImGui::Render();
+
+    int fbWidth = 0;
+    int fbHeight = 0;
+    if (window_ != nullptr) {
+        glfwGetFramebufferSize(window_, &fbWidth, &fbHeight);
+    }
+    glViewport(0, 0, fbWidth, fbHeight);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    RenderDrawData(ImGui::GetDrawData(), fontTexture_ ? fontTexture_->GetGLTexture() : 0);
+    frameBegun_ = false;
+}
+
+void CoreUI::OnMouseButton(GLFWwindow*, int button, int action, int) {
+    if (ImGui::GetCurrentContext() == nullptr) {
+        return;
+    }
+    Get()->mouseButtons_.OnEvent(button, action != GLFW_RELEASE);
+}
+
+void CoreUI::OnScroll(GLFWwindow*, double, double yOffset) {
+    if (ImGui::GetCurrentContext() == nullptr) {
+        return;
+    }
+    ImGui::GetIO().MouseWheel = static_cast<float>(yOffset);
+}
+
+void CoreUI::OnCursorPosition(GLFWwindow*, double x, double y) {
+    if (ImGui::GetCurrentContext() == nullptr) {
+        return;
+    }
+    ImGui::GetIO().MousePos = ImVec2(static_cast<float>(x), static_cast<float>(y));
+}
+
+void CoreUI::OnKey(GLFWwindow*, int key, int, int action, int) {
+    if (ImGui::GetCurrentContext() == nullptr) {
+        return;
+    }
+    ImGuiIO& io = ImGui::GetIO();
+    if (key >= 0 && key < static_cast<int>(IM_ARRAYSIZE(io.KeysDown))) {
+        if (action == GLFW_PRESS) {
+            io.KeysDown[key] = true;
+        } else if (action == GLFW_RELEASE) {
+            io.KeysDown[key] = false;
+        }
+    }
+    io.KeyCtrl = io.KeysDown[GLFW_KEY_LEFT_CONTROL] || io.KeysDown[GLFW_KEY_RIGHT_CONTROL];
+    io.KeyShift = io.KeysDown[GLFW_KEY_LEFT_SHIFT] || io.KeysDown[GLFW_KEY_RIGHT_SHIFT];
+    io.KeyAlt = io.KeysDown[GLFW_KEY_LEFT_ALT] || io.KeysDown[GLFW_KEY_RIGHT_ALT];
+    io.KeySuper = io.KeysDown[GLFW_KEY_LEFT_SUPER] || io.KeysDown[GLFW_KEY_RIGHT_SUPER];
+}
+
+void CoreUI::OnChar(GLFWwindow*, unsigned int codePoint) {
+    if (ImGui::GetCurrentContext() == nullptr) {
+        return;
+    }
+    if (codePoint > 0 && codePoint < 0x10000) {
+        ImGui::GetIO().AddInputCharacter(codePoint);
+    }
+}
+
+}  // namespace vesk

@@ -1,0 +1,73 @@
+// The glue between the window and the immediate-mode UI: creates the UI context, loads the
+// fonts, sets the colours, feeds window input to the UI, begins each frame and draws it with
+// fixed-function OpenGL (OpenGLRenderer). UI thread only, after the window's context is current.
+#pragma once
+
+#include <map>
+#include <memory>
+
+#include "Interface/MouseButtonLatch.h"
+
+struct GLFWwindow;
+struct GLFWcursor;
+struct ImFont;
+
+namespace vesk {
+
+class Texture;
+
+class CoreUI {
+public:
+    // The one shared instance, created on first use.
+    static std::shared_ptr<CoreUI> Get();
+
+    // Creates the UI context for `window` (its OpenGL context current): fonts and the font
+    // texture "font_texture", colours, cursors, key map, and the window's input callbacks
+    // (replacing any installed before). Returns true; a second call does nothing.
+    bool Init(GLFWwindow* window);
+
+    // Begins a UI frame: display size and framebuffer scale from the window, delta time from
+    // the window library's clock (1/60 s on the first frame). A frame begun and never
+    // rendered is rendered first. Does nothing before Init.
+    void NewFrame();
+
+    // Ends the UI frame, sets the OS cursor the UI asks for, clears to transparent black and
+    // draws. Does nothing unless a frame was begun.
+    void Render();
+
+    // Destroys the UI context and removes the input callbacks; the window stays. After this
+    // the instance reads as not initialised.
+    void Shutdown();
+
+    // The font of the given index (0..5: 8, 12, 16, 24, 32, 64 px), or null.
+    ImFont* GetFont(int index) const;
+    bool IsInitialized() const { return initialized_; }
+    const std::shared_ptr<Texture>& GetFontTexture() const { return fontTexture_; }
+
+    // Window input callbacks; each does nothing while no UI context exists. Public so that
+    // the input path can be driven without a window.
+    static void OnMouseButton(GLFWwindow* window, int button, int action, int mods);
+    static void OnScroll(GLFWwindow* window, double xOffset, double yOffset);
+    static void OnCursorPosition(GLFWwindow* window, double x, double y);
+    static void OnKey(GLFWwindow* window, int key, int scancode, int action, int mods);
+    static void OnChar(GLFWwindow* window, unsigned int codePoint);
+
+private:
+    static constexpr int CursorCount = 9;
+
+    void LoadFonts();
+    void CreateCursors();
+    void InstallCallbacks();
+    void UpdateCursor();
+
+    GLFWwindow* window_ = nullptr;
+    std::shared_ptr<Texture> fontTexture_;
+    std::map<int, ImFont*> fonts_;
+    bool initialized_ = false;
+    double time_ = 0.0;
+    bool frameBegun_ = false;
+    GLFWcursor* cursors_[CursorCount] = {};
+    MouseButtonLatch mouseButtons_;
+};
+
+}  // namespace vesk
