@@ -1,0 +1,313 @@
+// Routes of the reference release server and its request log.
+#include "ReleaseServer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <httplib.h>
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "ContentAccess.h"
+#include "LogReportStore.h"
+#include "NameRules.h"
+#include "PercentDecoding.h"
+#include "ReleaseCatalog.h"
+
+namespace Tools {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kContentBlock = 256 * 1024;
+
+std::string ContentTypeFor(const fs::path& file) {
+    static const std::map<std::string, std::string> kTypes = {
+        {".json", "application/json"}, {".png", "image/png"},  {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},       {".txt", "text/plain"}, {".gif", "image/gif"},
+        {".bmp", "image/bmp"},         {".html", "text/html"},
+    };
+    auto it = kTypes.find(file.extension().string());
+    return it == kTypes.end() ? "application/octet-stream" : it->second;
+}
+
+// An open file shared by the content provider calls of one response.
+struct OpenFile {
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
+    ~OpenFile() { close(fd); }
+    int fd;
+};
+
+void Reply(httplib::Response& res, int status, const std::string& text) {
+    res.status = status;
+    res.set_content(text + "\n", "text/plain");
+}
+
+// A single "Range: bytes=..." request resolved against a file of `size` bytes.
+struct ByteRange {
+    enum Kind { kWhole, kPart, kUnsatisfiable } kind = kWhole;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
+
+// Only single ranges are honoured; a list of ranges or a header we cannot read
+// gets the whole file, which a client must accept.
+ByteRange ResolveRange(const std::string& header, std::size_t size) {
+    ByteRange range;
+    const std::string prefix = "bytes=";
+    if (header.compare(0, prefix.size(), prefix) != 0 || header.find(',') != std::string::npos) {
+        return range;
+    }
+    std::string spec = header.substr(prefix.size());
+    size_t dash = spec.find('-');
+    if (dash == std::string::npos) {
+        return range;
+    }
+    auto number = [](const std::string& text, unsigned long long& value) {
+        if (text.empty() || text.size() > 19 ||
+            text.find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
+        value = std::stoull(text);
+        return true;
+    };
+    unsigned long long first = 0;
+    unsigned long long last = 0;
+    std::string firstText = spec.substr(0, dash);
+    std::string lastText = spec.substr(dash + 1);
+    if (firstText.empty()) {
+        // "-n": the last n bytes
+        if (!number(lastText, last)) {
+            return range;
+        }
+        if (last == 0 || size == 0) {
+            range.kind = ByteRange::kUnsatisfiable;
+            return range;
+        }
+        range.kind = ByteRange::kPart;
+        range.length = static_cast<std::size_t>(std::min<unsigned long long>(last, size));
+        range.offset = size - range.length;
+        return range;
+    }
+    if (!number(firstText, first) || (!lastText.empty() && !number(lastText, last)) ||
+        (!lastText.empty() && last < first)) {
+        return range;
+    }
+    if (first >= size) {
+        range.kind = ByteRange::kUnsatisfiable;
+        return range;
+    }
+    unsigned long long end =
+        lastText.empty() ? size - 1 : std::min<unsigned long long>(last, size - 1);
+    range.kind = ByteRange::kPart;
+    range.offset = static_cast<std::size_t>(first);
+    range.length = static_cast<std::size_t>(end - first + 1);
+    return range;
+}
+
+std::string Timestamp() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+}  // namespace
+
+ReleaseServer::ReleaseServer(ServerOptions options) : options_(std::move(options)) {}
+
+ReleaseServer::~ReleaseServer() {
+    Stop();
+}
+
+void ReleaseServer::Log(const std::string& line) const {
+    if (options_.log) {
+        options_.log(line);
+    }
+}
+
+bool ReleaseServer::Start(std::string& error) {
+    std::error_code ec;
+    if (!fs::is_directory(options_.contentRoot, ec)) {
+        error = "content root " + options_.contentRoot.string() + " is not a folder";
+        return false;
+    }
+    fs::create_directories(options_.reportsFolder, ec);
+    if (ec || !fs::is_directory(options_.reportsFolder)) {
+        error = "cannot create the reports folder " + options_.reportsFolder.string();
+        return false;
+    }
+    server_ = std::make_unique<httplib::SSLServer>(options_.certificateFile.c_str(),
+                                                   options_.privateKeyFile.c_str());
+    if (!server_->is_valid()) {
+        error = "cannot load certificate " + options_.certificateFile.string() + " and key " +
+                options_.privateKeyFile.string();
+        server_.reset();
+        return false;
+    }
+    catalog_ = std::make_unique<ReleaseCatalog>(options_.contentRoot,
+                                                [this](const std::string& l) { Log(l); });
+    content_ = std::make_unique<ContentAccess>(options_.contentRoot, options_.signedStorageMarker,
+                                               *catalog_);
+    reports_ =
+        std::make_unique<LogReportStore>(options_.reportsFolder, options_.maxDecodedReportBytes);
+    InstallRoutes();
+
+    port_ = options_.port == 0
+                ? server_->bind_to_any_port(options_.address)
+                : (server_->bind_to_port(options_.address, options_.port) ? options_.port : -1);
+    if (port_ <= 0) {
+        error = "cannot listen on " + options_.address + ":" + std::to_string(options_.port);
+        port_ = 0;
+        server_.reset();
+        return false;
+    }
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    return true;
+}
+
+void ReleaseServer::Stop() {
+    if (server_) {
+        server_->stop();
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+std::string ReleaseServer::Describe() const {
+    std::string text = "listening on https://" + options_.address + ":" + std::to_string(port_) +
+                       " (content folder " + options_.contentRoot.string() + ", reports " +
+                       options_.reportsFolder.string() + ", signed-storage marker \"" +
+                       options_.signedStorageMarker + "\"); releases:";
+    auto releases = catalog_ ? catalog_->Snapshot() : nullptr;
+    if (!releases || releases->empty()) {
+        return text + " none";
+    }
+    for (const auto& r : *releases) {
+        text += " " + r.release + (r.IsSigned(options_.signedStorageMarker) ? " (signed)" : "");
+    }
+    return text;
+}
+
+void ReleaseServer::InstallRoutes() {
+    server_->set_payload_max_length(options_.maxReportBytes);
+    server_->set_read_timeout(30, 0);
+    server_->set_write_timeout(30, 0);
+    server_->set_keep_alive_timeout(5);
+
+    // Ranges are resolved by the content route itself (single ranges, 416 when
+    // unsatisfiable); the library's own range handling misreports lengths.
+    server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        const_cast<httplib::Request&>(req).ranges.clear();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        std::string line = Timestamp() + " " + req.remote_addr + " " + req.method + " " +
+                           req.target + " -> " + std::to_string(res.status);
+        if (auto method = req.get_header_value("Method"); !method.empty()) {
+            line += " [" + method + "]";
+        }
+        if (res.status >= 400 || req.path == kServiceEndpoint) {
+            std::string note = res.body.substr(0, 160);
+            while (!note.empty() && (note.back() == '\n' || note.back() == '\r')) {
+                note.pop_back();
+            }
+            if (!note.empty()) {
+                line += " " + note;
+            }
+        }
+        Log(line);
+    });
+
+    server_->Post(kServiceEndpoint, [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string method = req.get_header_value("Method");
+        if (method == "RequestDownload") {
+            std::map<std::string, std::string> form;
+            if (!ParseFormBody(req.body, form) || form.count("ReleaseName") == 0) {
+                Reply(res, 400, "RequestDownload needs a ReleaseName form field");
+                return;
+            }
+            const std::string& name = form["ReleaseName"];
+            std::string reason;
+            auto release = CheckReleaseName(name, reason) ? catalog_->Find(name) : std::nullopt;
+            nlohmann::ordered_json reply;
+            if (!release) {
+                reply["error_info"] = "Release " + name + " is not offered.";
+            } else {
+                reply["product_code"] = release->productCode;
+                reply["company_name"] = release->companyName;
+                reply["download_subdir"] = release->downloadSubdir;
+                reply["host_name"] = release->hostName;
+                reply["SAS"] = release->sasToken;
+            }
+            res.set_content(reply.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                            "application/json");
+            return;
+        }
+        if (method == "LogErrorInfo") {
+            std::vector<std::pair<std::string, std::string>> headers(req.headers.begin(),
+                                                                     req.headers.end());
+            ReportOutcome outcome =
+                reports_->Store(req.get_header_value("ComputerId"), headers, req.body,
+                                req.remote_addr, std::chrono::system_clock::now());
+            Reply(res, outcome.status, outcome.message);
+            return;
+        }
+        Reply(res, 400, "unknown Method \"" + method + "\"");
+    });
+
+    server_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        ContentDecision decision = content_->Decide(req.target, std::time(nullptr));
+        if (decision.status != 200) {
+            Reply(res, decision.status, decision.reason);
+            return;
+        }
+        int fd = open(decision.file.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd < 0 || fstat(fd, &info) != 0) {
+            if (fd >= 0) {
+                close(fd);
+            }
+            Reply(res, 404, "cannot open the file");
+            return;
+        }
+        auto file = std::make_shared<OpenFile>(fd);
+        auto size = static_cast<std::size_t>(info.st_size);
+        ByteRange range = ResolveRange(req.get_header_value("Range"), size);
+        if (range.kind == ByteRange::kUnsatisfiable) {
+            res.status = 416;
+            res.set_header("Content-Range", "bytes */" + std::to_string(size));
+            return;
+        }
+        std::size_t base = 0;
+        std::size_t length = size;
+        if (range.kind == ByteRange::kPart) {
+            base = range.offset;
+            length = range.length;
+            res.status = 206;
+            res.set_header("Content-Range", "bytes " + std::to_string(base) + "-" +
+                                                std::to_string(base + length - 1) + "/" +
+                                                std::to_string(size));
+        }
+        res.set_header("Accept-Ranges", "bytes");
+        res.set_content_provider(
+            length, ContentTypeFor(decision.file),
+            [file, base](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                thread_local std::unique_ptr<char[]> buffer(new char[kContentBlock]);
+                std::size_t want = std::min(length, kContentBlock);
+                ssize_t n = pread(file->fd, buffer.get(), want, static_cast<off_t>(base + offset));
+                if (n <= 0) {
+                    return false;  // the file shrank or failed: end the connection
+                }
+                return sink.write(buffer.get(), static_cast<std::size_t>(n));
+            });
+    });
+}
+
+}  // namespace Tools

@@ -1,0 +1,73 @@
+// The reference release server: one HTTPS server holding the download-service
+// endpoint (manifests, log reports) and the content (file lists, release files,
+// interface description and images) of a content root folder.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class SSLServer;
+}
+
+namespace Tools {
+
+class ReleaseCatalog;
+class ContentAccess;
+class LogReportStore;
+
+// Path of the download-service endpoint; the "Method" header picks the operation.
+inline constexpr const char* kServiceEndpoint = "/Sorvan/DownloadManager8.ashx";
+
+struct ServerOptions {
+    std::string address = "127.0.0.1";
+    int port = 8443;  // 0 picks a free port
+    std::filesystem::path certificateFile;
+    std::filesystem::path privateKeyFile;
+    std::filesystem::path contentRoot;
+    std::filesystem::path reportsFolder;
+    std::string signedStorageMarker;
+    std::size_t maxReportBytes = 8u << 20;          // posted body
+    std::size_t maxDecodedReportBytes = 64u << 20;  // after gunzip
+    // Receives start-up notes and one line per request; may be empty.
+    std::function<void(const std::string&)> log;
+};
+
+class ReleaseServer {
+public:
+    explicit ReleaseServer(ServerOptions options);
+    ~ReleaseServer();
+    ReleaseServer(const ReleaseServer&) = delete;
+    ReleaseServer& operator=(const ReleaseServer&) = delete;
+
+    // Checks the options, loads the certificate, binds and starts serving on a
+    // thread of its own. False with `error` set when any of it fails.
+    bool Start(std::string& error);
+
+    // The bound port (useful with port 0); 0 before Start.
+    int Port() const { return port_; }
+
+    // Stops accepting, finishes the requests in progress and joins the thread.
+    void Stop();
+
+    // One line describing where the server listens and what it serves.
+    std::string Describe() const;
+
+private:
+    void Log(const std::string& line) const;
+    void InstallRoutes();
+
+    ServerOptions options_;
+    std::unique_ptr<ReleaseCatalog> catalog_;
+    std::unique_ptr<ContentAccess> content_;
+    std::unique_ptr<LogReportStore> reports_;
+    std::unique_ptr<httplib::SSLServer> server_;
+    std::thread thread_;
+    int port_ = 0;
+};
+
+}  // namespace Tools

@@ -1,0 +1,115 @@
+// release-server: command line around ReleaseServer; runs until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <string>
+
+#include "ClientConfiguration.h"
+#include "ReleaseServer.h"
+
+namespace {
+
+// The port of the compiled-in service host ("name:port"), 443 without one.
+int DefaultPort() {
+    std::string host = Tools::DefaultServiceHost();
+    size_t colon = host.rfind(':');
+    return colon == std::string::npos ? 443 : std::atoi(host.c_str() + colon + 1);
+}
+
+void PrintUsage(const Tools::ServerOptions& defaults) {
+    std::fprintf(stderr,
+                 "usage: release-server --cert FILE --key FILE --content-root DIR [--reports DIR]\n"
+                 "                      [--address ADDR] [--port N] [--marker LABEL]\n"
+                 "                      [--max-report-bytes N]\n"
+                 "\n"
+                 "Serves the download-service endpoint %s and the files of DIR over HTTPS.\n"
+                 "  --address ADDR   default %s\n"
+                 "  --port N         default %d (0 picks a free port)\n"
+                 "  --reports DIR    where log reports are stored (default DIR/../reports)\n"
+                 "  --marker LABEL   signed-storage marker (default \"%s\", as compiled into the "
+                 "client)\n",
+                 Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
+                 defaults.signedStorageMarker.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Tools::ServerOptions options;
+    options.port = DefaultPort();
+    options.signedStorageMarker = Tools::DefaultSignedStorageMarker();
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage(options);
+            return 0;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "release-server: %s needs a value\n", arg.c_str());
+            return 2;
+        }
+        std::string value = argv[++i];
+        if (arg == "--cert") {
+            options.certificateFile = value;
+        } else if (arg == "--key") {
+            options.privateKeyFile = value;
+        } else if (arg == "--content-root") {
+            options.contentRoot = value;
+        } else if (arg == "--reports") {
+            options.reportsFolder = value;
+        } else if (arg == "--address") {
+            options.address = value;
+        } else if (arg == "--port") {
+            options.port = std::atoi(value.c_str());
+        } else if (arg == "--marker") {
+            options.signedStorageMarker = value;
+        } else if (arg == "--max-report-bytes") {
+            options.maxReportBytes = std::strtoull(value.c_str(), nullptr, 10);
+        } else {
+            std::fprintf(stderr, "release-server: unknown option %s\n", arg.c_str());
+            PrintUsage(options);
+            return 2;
+        }
+    }
+    if (options.certificateFile.empty() || options.privateKeyFile.empty() ||
+        options.contentRoot.empty()) {
+        PrintUsage(options);
+        return 2;
+    }
+    if (options.reportsFolder.empty()) {
+        options.reportsFolder = options.contentRoot.parent_path() / "reports";
+    }
+    std::mutex logMutex;
+    options.log = [&logMutex](const std::string& line) {
+        std::lock_guard lock(logMutex);
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+
+    // Block the stop signals before any thread starts, so only sigwait sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    Tools::ReleaseServer server(options);
+    std::string error;
+    if (!server.Start(error)) {
+        std::fprintf(stderr, "release-server: %s\n", error.c_str());
+        return 1;
+    }
+    options.log("release-server: " + server.Describe());
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    options.log(std::string("release-server: ") + (received == SIGINT ? "SIGINT" : "SIGTERM") +
+                ", stopping");
+    server.Stop();
+    options.log("release-server: stopped");
+    return 0;
+}
