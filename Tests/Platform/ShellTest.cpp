@@ -134,14 +134,6 @@ TEST_F(ShellTest, WebPageGoesToTheOpenerWhichIsReaped) {
     EXPECT_TRUE(AwaitReaped(pid)) << "opener " << pid << " left as a zombie";
 }
 
-TEST_F(ShellTest, OnlyWebAddressesAreOpenedAsPages) {
-    InstallRecordingOpener();
-    EXPECT_FALSE(Shell::OpenWebPage(Wide(folder_ + "/setup.sh")));
-    EXPECT_EQ(LastSystemError(), EINVAL);
-    EXPECT_FALSE(Shell::OpenWebPage(u"file:///etc/passwd"));
-    EXPECT_FALSE(Shell::OpenWebPage(u"--help"));
-}
-
 TEST_F(ShellTest, FolderGoesToTheOpenerAndNeverAsAnOption) {
     const std::string record = InstallRecordingOpener();
     ASSERT_TRUE(Shell::OpenFolder(Wide(folder_)));
@@ -156,7 +148,13 @@ TEST_F(ShellTest, FolderGoesToTheOpenerAndNeverAsAnOption) {
     EXPECT_EQ(line->substr(line->find(' ') + 1), "./-dash");
 }
 
-TEST_F(ShellTest, MissingOpenerIsReported) {
+TEST_F(ShellTest, NonWebAddressesAndAMissingOpenerAreRefused) {
+    InstallRecordingOpener();
+    EXPECT_FALSE(Shell::OpenWebPage(Wide(folder_ + "/setup.sh")));
+    EXPECT_EQ(LastSystemError(), EINVAL);
+    EXPECT_FALSE(Shell::OpenWebPage(u"file:///etc/passwd"));
+    EXPECT_FALSE(Shell::OpenWebPage(u"--help"));
+
     std::filesystem::create_directory(folder_ + "/empty");
     ::setenv("PATH", (folder_ + "/empty").c_str(), 1);
     EXPECT_FALSE(Shell::OpenWebPage(u"https://example.test/"));
