@@ -1,0 +1,165 @@
+// Release packer: the exact list bytes, the description, stable order, and that
+// a refused folder leaves nothing behind.
+#include "ReleasePacker.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "TestFolder.h"
+
+namespace {
+
+using ToolsTest::ReadFile;
+using ToolsTest::TestFolder;
+
+class ReleasePackerTest : public ::testing::Test {
+protected:
+    Tools::PackOptions Options() const {
+        Tools::PackOptions options;
+        options.contentRoot = folder.Path();
+        options.release.release = "Sorvan_9_5";
+        options.release.productCode = "SV95";
+        options.release.companyName = "Tavrin";
+        options.release.downloadSubdir = "rel/9.5";
+        options.release.hostName = "localhost:8443";
+        options.signedStorageMarker = "signedstore";
+        return options;
+    }
+    std::filesystem::path ListPath() const { return folder.Path() / "rel/9.5/Sorvan_9_5.txt"; }
+    std::filesystem::path DescriptionPath() const {
+        return folder.Path() / "releases/Sorvan_9_5.json";
+    }
+
+    TestFolder folder;
+};
+
+TEST_F(ReleasePackerTest, WritesTheListInNameOrderWithSignedCrcs) {
+    // Created out of order; "123456789" has CRC 0xCBF43926, whose top bit is set.
+    folder.Write("rel/9.5/Setup.exe", "hello");
+    folder.Write("rel/9.5/Data-1a.bin", "123456789");
+    folder.Write("rel/9.5/Data-0a.bin", "");
+
+    Tools::ReleasePacker packer(Options());
+    std::string error;
+    ASSERT_TRUE(packer.Pack(error)) << error;
+
+    EXPECT_EQ(ReadFile(ListPath()),
+              "Data-0a.bin\r\n0\r\n0;"
+              "Data-1a.bin\r\n9\r\n-873187034;"
+              "Setup.exe\r\n5\r\n907060870;");
+
+    nlohmann::json description = nlohmann::json::parse(ReadFile(DescriptionPath()));
+    EXPECT_EQ(description["release"], "Sorvan_9_5");
+    EXPECT_EQ(description["product_code"], "SV95");
+    EXPECT_EQ(description["company_name"], "Tavrin");
+    EXPECT_EQ(description["download_subdir"], "rel/9.5");
+    EXPECT_EQ(description["host_name"], "localhost:8443");
+    EXPECT_EQ(description["SAS"], "");
+    EXPECT_EQ(description["file_count"], 3);
+    EXPECT_EQ(description["total_bytes"], 14);
+}
+
+TEST_F(ReleasePackerTest, RepackingIgnoresItsOwnListAndGivesTheSameBytes) {
+    folder.Write("rel/9.5/Setup.exe", "hello");
+    folder.Write("rel/9.5/Data-1a.bin", "123456789");
+    std::string error;
+    ASSERT_TRUE(Tools::ReleasePacker(Options()).Pack(error)) << error;
+    std::string first = ReadFile(ListPath());
+    ASSERT_TRUE(Tools::ReleasePacker(Options()).Pack(error)) << error;
+    EXPECT_EQ(ReadFile(ListPath()), first);
+}
+
+TEST_F(ReleasePackerTest, RefusedFilesWriteNothingAndNameEveryProblem) {
+    struct Case {
+        const char* name;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"two words.bin", "character outside"},
+        {".hidden-file", "starts with"},
+        {"ab.bin", "at least 7"},
+        {"CON.txt.exe", "reserved"},
+        {"setup.exe", "only in case"},  // beside Setup.exe
+        {"sub", "not a plain file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestFolder round;
+        Tools::PackOptions options = Options();
+        options.contentRoot = round.Path();
+        round.Write("rel/9.5/Setup.exe", "hello");
+        if (std::string(c.name) == "sub") {
+            std::filesystem::create_directories(round.Path() / "rel/9.5/sub");
+        } else {
+            round.Write(std::string("rel/9.5/") + c.name, "data");
+        }
+        std::string error;
+        EXPECT_FALSE(Tools::ReleasePacker(options).Pack(error));
+        EXPECT_NE(error.find(c.name), std::string::npos) << error;
+        EXPECT_NE(error.find(c.problem), std::string::npos) << error;
+        EXPECT_FALSE(std::filesystem::exists(round.Path() / "rel/9.5/Sorvan_9_5.txt"));
+        EXPECT_FALSE(std::filesystem::exists(round.Path() / "releases"));
+    }
+}
+
+TEST_F(ReleasePackerTest, RefusesFilesOf4GiBAndKeepsTheEarlierRelease) {
+    folder.Write("rel/9.5/Setup.exe", "hello");
+    std::string error;
+    ASSERT_TRUE(Tools::ReleasePacker(Options()).Pack(error)) << error;
+    std::string list = ReadFile(ListPath());
+    std::string description = ReadFile(DescriptionPath());
+
+    // A sparse file: its size is what counts, no data is read.
+    auto big = folder.Write("rel/9.5/Huge-1a.bin", "");
+    ASSERT_EQ(truncate(big.c_str(), 4ll << 30), 0);
+    EXPECT_FALSE(Tools::ReleasePacker(Options()).Pack(error));
+    EXPECT_NE(error.find("smaller than 4 GiB"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(ListPath()), list);
+    EXPECT_EQ(ReadFile(DescriptionPath()), description);
+}
+
+TEST_F(ReleasePackerTest, RefusesOptionsTheClientCannotUse) {
+    folder.Write("rel/9.5/Setup.exe", "hello");
+    std::string error;
+
+    Tools::PackOptions signedWithoutToken = Options();
+    signedWithoutToken.release.hostName = "signedstore.localhost:8443";
+    EXPECT_FALSE(Tools::ReleasePacker(signedWithoutToken).Pack(error));
+    EXPECT_NE(error.find("SAS token"), std::string::npos) << error;
+
+    Tools::PackOptions escaping = Options();
+    escaping.release.downloadSubdir = "rel/../..";
+    EXPECT_FALSE(Tools::ReleasePacker(escaping).Pack(error));
+
+    Tools::PackOptions rootRelease = Options();
+    rootRelease.release.release = "Sorvan_12_5";
+    EXPECT_FALSE(Tools::ReleasePacker(rootRelease).Pack(error));
+    EXPECT_NE(error.find("2_5"), std::string::npos) << error;
+
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "releases"));
+}
+
+TEST_F(ReleasePackerTest, ReportsProgressForEveryFile) {
+    folder.Write("rel/9.5/Setup.exe", "hello");
+    folder.Write("rel/9.5/Data-1a.bin", std::string(3 << 20, 'x'));
+    Tools::ReleasePacker packer(Options());
+    std::vector<std::string> finished;
+    std::uint64_t largestStep = 0;
+    packer.SetProgress([&](const Tools::PackProgress& p) {
+        EXPECT_EQ(p.fileCount, 2u);
+        EXPECT_LE(p.fileBytesDone, p.fileSize);
+        largestStep = std::max(largestStep, p.fileBytesDone);
+        if (p.fileDone) {
+            finished.push_back(p.name);
+        }
+    });
+    std::string error;
+    ASSERT_TRUE(packer.Pack(error)) << error;
+    EXPECT_EQ(finished, (std::vector<std::string>{"Data-1a.bin", "Setup.exe"}));
+    EXPECT_EQ(largestStep, 3u << 20);
+}
+
+}  // namespace

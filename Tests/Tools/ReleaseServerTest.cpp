@@ -1,0 +1,228 @@
+// The reference server over real HTTPS on 127.0.0.1: manifests, log reports,
+// signed content and byte ranges.
+#include "ReleaseServer.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <zlib.h>
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "ReleaseDescription.h"
+#include "SignedPath.h"
+#include "TestCertificate.h"
+#include "TestFolder.h"
+
+namespace {
+
+using ToolsTest::TestFolder;
+
+constexpr const char* kComputerId = "0123456789abcdef0123456789abcdef01234567";
+
+// Gzip of `bytes` as the client's log file is written.
+std::string Gzip(const std::string& bytes) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, bytes.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string Utf16Le(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>(c >> 8));
+    }
+    return out;
+}
+
+class ReleaseServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto certificate = ToolsTest::MakeTestCertificate(folder.Path());
+        Tools::ReleaseDescription plain;
+        plain.release = "Sorvan_9_5";
+        plain.productCode = "SV95";
+        plain.companyName = "Tavrin";
+        plain.downloadSubdir = "rel/9.5";
+        plain.hostName = "localhost:8443";
+        folder.Write("content/releases/Sorvan_9_5.json", Tools::ToJsonText(plain));
+        Tools::ReleaseDescription signedRelease = plain;
+        signedRelease.release = "Sorvan_9_6";
+        signedRelease.downloadSubdir = "Rel/9.6";
+        signedRelease.hostName = "signedstore.localhost:8443";
+        signedRelease.sasToken = "secret";
+        folder.Write("content/releases/Sorvan_9_6.json", Tools::ToJsonText(signedRelease));
+        folder.Write("content/rel/9.5/Data-1a.bin", "0123456789");
+        folder.Write("content/Rel/9.6/Sorvan_9_6.txt", "Setup.exe\r\n5\r\n907060870;");
+
+        options.address = "127.0.0.1";
+        options.port = 0;
+        options.certificateFile = certificate.certificateFile;
+        options.privateKeyFile = certificate.privateKeyFile;
+        options.contentRoot = folder.Path() / "content";
+        options.reportsFolder = folder.Path() / "reports";
+        options.signedStorageMarker = "signedstore";
+        options.maxReportBytes = 64 * 1024;
+        options.maxDecodedReportBytes = 1 << 20;
+    }
+
+    void StartServer() {
+        server = std::make_unique<Tools::ReleaseServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->Start(error)) << error;
+        client = std::make_unique<httplib::SSLClient>("localhost", server->Port());
+        client->set_ca_cert_path(options.certificateFile.c_str());
+        client->enable_server_certificate_verification(true);
+        client->set_connection_timeout(5);
+        client->set_read_timeout(10);
+    }
+
+    httplib::Result RequestDownload(const std::string& release) {
+        return client->Post(Tools::kServiceEndpoint,
+                            {{"Method", "RequestDownload"}, {"ComputerId", kComputerId}},
+                            "DownloadManagerVersion=9%2E5&ReleaseName=" + release,
+                            "application/x-www-form-urlencoded");
+    }
+
+    httplib::Result PostReport(const std::string& body) {
+        return client->Post(Tools::kServiceEndpoint,
+                            {{"Method", "LogErrorInfo"}, {"ComputerId", kComputerId}}, body,
+                            "application/octet-stream");
+    }
+
+    TestFolder folder;
+    Tools::ServerOptions options;
+    std::unique_ptr<Tools::ReleaseServer> server;
+    std::unique_ptr<httplib::SSLClient> client;
+};
+
+TEST_F(ReleaseServerTest, ManifestForKnownAndUnknownReleases) {
+    StartServer();
+    auto known = RequestDownload("Sorvan_9_5");
+    ASSERT_TRUE(known) << httplib::to_string(known.error());
+    ASSERT_EQ(known->status, 200);
+    EXPECT_EQ(nlohmann::json::parse(known->body), (nlohmann::json{{"product_code", "SV95"},
+                                                                  {"company_name", "Tavrin"},
+                                                                  {"download_subdir", "rel/9.5"},
+                                                                  {"host_name", "localhost:8443"},
+                                                                  {"SAS", ""}}));
+
+    for (const char* name : {"Sorvan_9_4", "..%2Freleases%2FSorvan_9_5"}) {
+        auto unknown = RequestDownload(name);
+        ASSERT_TRUE(unknown);
+        EXPECT_EQ(unknown->status, 200);
+        nlohmann::json reply = nlohmann::json::parse(unknown->body);
+        EXPECT_TRUE(reply["error_info"].is_string()) << unknown->body;
+        EXPECT_FALSE(reply.contains("download_subdir"));
+    }
+}
+
+TEST_F(ReleaseServerTest, LogReportIsStoredWithItsDecodedLog) {
+    StartServer();
+    // An accented letter and a character outside the basic plane (a surrogate pair).
+    std::u16string log = u"[{\"message\": \"caf\u00e9 \U0001F600\", \"error_number\": 12029}]";
+    auto reply = PostReport(Gzip(Utf16Le(log)));
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->status, 200) << reply->body;
+
+    std::vector<std::filesystem::path> stored(
+        std::filesystem::directory_iterator(options.reportsFolder), {});
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].filename().string().rfind(std::string(kComputerId) + "_", 0), 0u);
+    nlohmann::json report = nlohmann::json::parse(ToolsTest::ReadFile(stored[0]));
+    EXPECT_EQ(report["computer_id"], kComputerId);
+    EXPECT_EQ(report["log"],
+              nlohmann::json::parse("[{\"message\": \"caf\xC3\xA9 \xF0\x9F\x98\x80\", "
+                                    "\"error_number\": 12029}]"));
+    EXPECT_TRUE(report["body_gzip_base64"].is_string());
+}
+
+TEST_F(ReleaseServerTest, BadOrOversizedReportsAreRefusedAndNothingIsStored) {
+    StartServer();
+    std::string validLog = Utf16Le(u"[]");
+    std::string gzipped = Gzip(validLog);
+    struct Case {
+        const char* what;
+        std::string body;
+        int status;
+    };
+    const Case cases[] = {
+        {"not gzip", "[{\"message\": \"plain\"}]", 400},
+        {"cut short", gzipped.substr(0, gzipped.size() - 5), 400},
+        {"odd byte count", Gzip(validLog + "x"), 400},
+        {"not JSON", Gzip(Utf16Le(u"not json")), 400},
+        {"body over the limit", std::string(100 * 1024, 'x'), 413},
+        {"decompresses beyond the limit", Gzip(std::string(2 << 20, '\0')), 413},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto reply = PostReport(c.body);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, c.status) << reply->body;
+    }
+    EXPECT_EQ(ToolsTest::CountEntries(options.reportsFolder), 0u);
+
+    auto noId = client->Post(Tools::kServiceEndpoint, {{"Method", "LogErrorInfo"}}, gzipped,
+                             "application/octet-stream");
+    ASSERT_TRUE(noId);
+    EXPECT_EQ(noId->status, 400);
+    EXPECT_EQ(ToolsTest::CountEntries(options.reportsFolder), 0u);
+}
+
+TEST_F(ReleaseServerTest, SignedListIsServedAndTamperedOrExpiredPathsGet403) {
+    StartServer();
+    auto signedPath = [](std::int64_t expiry, const std::string& subdirAsSigned) {
+        std::string expiryText = std::to_string(expiry);
+        return "/" + Tools::SignatureFor(expiryText, subdirAsSigned, "secret") + "," + expiryText +
+               "/rel/9.6/Sorvan_9_6.txt";
+    };
+    std::int64_t later = std::time(nullptr) + 259200;
+
+    auto good = client->Get(signedPath(later, "Rel/9.6"));
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->status, 200);
+    EXPECT_EQ(good->body, "Setup.exe\r\n5\r\n907060870;");
+
+    auto tampered = client->Get(signedPath(later, "rel/9.6"));  // signed the lowered folder
+    ASSERT_TRUE(tampered);
+    EXPECT_EQ(tampered->status, 403);
+
+    auto expired = client->Get(signedPath(std::time(nullptr) - 10, "Rel/9.6"));
+    ASSERT_TRUE(expired);
+    EXPECT_EQ(expired->status, 403);
+}
+
+TEST_F(ReleaseServerTest, ByteRanges) {
+    StartServer();
+    auto part = client->Get("/rel/9.5/Data-1a.bin", {{"Range", "bytes=2-5"}});
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->status, 206);
+    EXPECT_EQ(part->body, "2345");
+    EXPECT_EQ(part->get_header_value("Content-Range"), "bytes 2-5/10");
+
+    auto pastEnd = client->Get("/rel/9.5/Data-1a.bin", {{"Range", "bytes=8-100"}});
+    ASSERT_TRUE(pastEnd);
+    EXPECT_EQ(pastEnd->status, 206);
+    EXPECT_EQ(pastEnd->body, "89");
+    EXPECT_EQ(pastEnd->get_header_value("Content-Range"), "bytes 8-9/10");
+
+    auto beyond = client->Get("/rel/9.5/Data-1a.bin", {{"Range", "bytes=10-"}});
+    ASSERT_TRUE(beyond);
+    EXPECT_EQ(beyond->status, 416);
+
+    auto whole = client->Get("/rel/9.5/Data-1a.bin");
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->status, 200);
+    EXPECT_EQ(whole->body, "0123456789");
+}
+
+}  // namespace
