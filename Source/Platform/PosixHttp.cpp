@@ -72,7 +72,10 @@ CURLcode AddExtraAuthorities(CURL*, void* context, void* user) {
 
 std::uint32_t CertificateError(long verifyResult) {
     switch (verifyResult) {
-        case X509_V_OK:  // the name check is done by curl itself after the chain verified
+        // The chain verified and curl's own name check (the only later check made here)
+        // refused the certificate; curl reports that as "unspecified".
+        case X509_V_OK:
+        case X509_V_ERR_UNSPECIFIED:
         case X509_V_ERR_HOSTNAME_MISMATCH:
         case X509_V_ERR_IP_ADDRESS_MISMATCH:
             return HttpError::CertificateNameInvalid;

@@ -1,0 +1,410 @@
+// Http service against the in-process HTTPS server: streaming reads, headers, uploads, decoding,
+// certificate refusals, connection failures, time-outs, cancellation and bounded memory.
+#include "Platform/Http.h"
+
+#include "Servers/HttpsServer.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Platform::HttpConnection;
+using Platform::HttpRequest;
+using Platform::HttpSession;
+namespace HttpError = Platform::HttpError;
+using TestServers::CertificateKind;
+using TestServers::HttpsServer;
+using TestServers::PatternByte;
+using TestServers::Reply;
+using Clock = std::chrono::steady_clock;
+
+// A session, connection and opened request for one server.
+struct Exchange {
+    HttpSession session;
+    HttpConnection connection;
+    HttpRequest request;
+
+    Exchange(const std::string& address, const std::string& verb, const std::string& path,
+             std::uint32_t receiveTimeout = 10000, bool decoding = false,
+             Platform::HttpCancelCheck cancel = {}) {
+        EXPECT_TRUE(session.Open("Http Test Agent"));
+        session.SetConnectTimeout(5000);
+        session.SetSendTimeout(10000);
+        session.SetReceiveTimeout(receiveTimeout);
+        session.SetDecoding(decoding);
+        session.SetCancelCheck(std::move(cancel));
+        EXPECT_TRUE(connection.Open(session, address, 443));
+        EXPECT_TRUE(request.Open(connection, verb, path, true));
+    }
+};
+
+// Reads the body in pieces of `piece` bytes; false when a read failed.
+bool ReadBody(HttpRequest& request, std::size_t piece, std::string& body,
+              std::size_t* largestRead = nullptr) {
+    std::string buffer(piece, '\0');
+    for (;;) {
+        std::size_t got = 0;
+        if (!request.Read(buffer.data(), buffer.size(), got))
+            return false;
+        if (got == 0)
+            return true;
+        if (largestRead != nullptr)
+            *largestRead = std::max(*largestRead, got);
+        body.append(buffer.data(), got);
+    }
+}
+
+bool IsPattern(const std::string& body, std::uint64_t offset = 0) {
+    for (std::size_t i = 0; i < body.size(); ++i)
+        if (static_cast<unsigned char>(body[i]) != PatternByte(offset + i))
+            return false;
+    return true;
+}
+
+std::uint16_t UnusedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+long ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST(HttpTest, GetStreamsBodyInCallerSizedReadsWithStatusAndRawHeaders) {
+    HttpsServer server;
+    Reply reply = Reply::Pattern(300000);
+    reply.headers = {{"X-Served-By", "test"}};
+    server.SetReply("/big.bin", reply);
+
+    Exchange exchange(server.Address(), "GET", "/big.bin?sig=abc");
+    ASSERT_TRUE(exchange.request.Send("User-Agent: Custom Agent\r\n"))
+        << exchange.request.LastError() << " " << exchange.request.LastErrorText();
+    std::uint32_t status = 0;
+    std::string headers;
+    std::string text;
+    ASSERT_TRUE(exchange.request.QueryStatusCode(status));
+    ASSERT_TRUE(exchange.request.QueryRawHeaders(headers));
+    ASSERT_TRUE(exchange.request.QueryStatusText(text));
+    EXPECT_EQ(status, 200u);
+    EXPECT_EQ(text, "OK");
+    EXPECT_EQ(headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << headers;
+    EXPECT_NE(headers.find("\r\nX-Served-By: test\r\n"), std::string::npos);
+    EXPECT_NE(headers.find("\r\nContent-Length: 300000\r\n"), std::string::npos);
+    EXPECT_TRUE(headers.ends_with("\r\n\r\n"));
+
+    std::string body;
+    std::size_t largest = 0;
+    ASSERT_TRUE(ReadBody(exchange.request, 1000, body, &largest));
+    EXPECT_EQ(body.size(), 300000u);
+    EXPECT_TRUE(IsPattern(body));
+    EXPECT_EQ(largest, 1000u);
+    std::size_t got = 1;  // reading past the end keeps reporting the end
+    char byte = 0;
+    EXPECT_TRUE(exchange.request.Read(&byte, 1, got));
+    EXPECT_EQ(got, 0u);
+
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/big.bin?sig=abc");
+    EXPECT_EQ(requests[0].Header("User-Agent"), "Custom Agent");
+}
+
+TEST(HttpTest, ErrorStatusIsAReplyNotAFailure) {
+    HttpsServer server;
+    server.SetReply("/broken", Reply::Text(500, "server says no"));
+    Exchange exchange(server.Address(), "GET", "/missing");
+    ASSERT_TRUE(exchange.request.Send(""));
+    std::uint32_t status = 0;
+    std::string text;
+    exchange.request.QueryStatusCode(status);
+    exchange.request.QueryStatusText(text);
+    EXPECT_EQ(status, 404u);
+    EXPECT_EQ(text, "Not Found");
+
+    Exchange broken(server.Address(), "POST", "/broken");
+    ASSERT_TRUE(broken.request.Send("", "x", 1));
+    std::string body;
+    broken.request.QueryStatusCode(status);
+    EXPECT_EQ(status, 500u);
+    ASSERT_TRUE(ReadBody(broken.request, 1 << 20, body));
+    EXPECT_EQ(body, "server says no");
+}
+
+TEST(HttpTest, HostPortWinsAndBadHostsAreRefused) {
+    HttpsServer server;
+    server.SetReply("/", Reply::Text(200, "root"));
+    Exchange exchange(server.Address(), "GET", "/");  // port 443 given, the host's port wins
+    ASSERT_TRUE(exchange.request.Send(""));
+
+    HttpSession session;
+    ASSERT_TRUE(session.Open("agent"));
+    HttpConnection connection;
+    for (const char* host : {"", "host:0", "host:70000", "host:12ab", "a/b", ":443"}) {
+        EXPECT_FALSE(connection.Open(session, host, 443)) << host;
+        EXPECT_EQ(connection.LastError(), HttpError::InvalidUrl) << host;
+    }
+    HttpRequest request;
+    EXPECT_FALSE(request.Open(connection, "GET", "/", true));
+    EXPECT_EQ(request.LastError(), HttpError::IncorrectHandleState);
+    std::uint32_t status = 0;
+    EXPECT_FALSE(request.QueryStatusCode(status));
+}
+
+TEST(HttpTest, PostSendsHeaderLinesInOrderAndNothingUnasked) {
+    HttpsServer server;
+    server.SetReply("/service", Reply::Text(200, "{}"));
+    Exchange exchange(server.Address(), "POST", "/service");
+    const std::string form = "a=1&b=%20x";
+    ASSERT_TRUE(exchange.request.Send(
+        "Accept-Encoding: identity,gzip,deflate\r\nContent-Type: "
+        "application/x-www-form-urlencoded\r\nEmpty:\r\nMethod: RequestDownload",
+        form.data(), form.size()));
+
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& request = requests[0];
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.body, form);
+    EXPECT_EQ(request.Header("Content-Length"), std::to_string(form.size()));
+    EXPECT_EQ(request.Header("User-Agent"), "Http Test Agent");
+    EXPECT_EQ(request.Header("Accept-Encoding"), "identity,gzip,deflate");
+    std::vector<std::string> names = request.HeaderNames();
+    std::vector<std::string> ours;
+    for (const std::string& name : names)
+        if (name == "Accept-Encoding" || name == "Content-Type" || name == "Empty" ||
+            name == "Method")
+            ours.push_back(name);
+    EXPECT_EQ(ours,
+              (std::vector<std::string>{"Accept-Encoding", "Content-Type", "Empty", "Method"}));
+    for (const std::string& name : names)
+        EXPECT_TRUE(name != "Accept" && name != "Expect" && name != "Transfer-Encoding") << name;
+}
+
+TEST(HttpTest, StreamedUploadArrivesWholeInTheCallersPieces) {
+    HttpsServer server;
+    server.SetReply("/upload", Reply::Text(200, "stored"));
+    std::string body(2049, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i * 7);
+
+    Exchange exchange(server.Address(), "POST", "/upload");
+    ASSERT_TRUE(exchange.request.BeginUpload("Method: LogErrorInfo\r\n", body.size()));
+    for (std::size_t sent = 0; sent < body.size();) {
+        std::size_t piece = std::min<std::size_t>(1024, body.size() - sent);
+        std::size_t written = 0;
+        ASSERT_TRUE(exchange.request.Write(body.data() + sent, piece, written));
+        ASSERT_EQ(written, piece);
+        sent += written;
+    }
+    std::size_t written = 0;
+    EXPECT_FALSE(exchange.request.Write("x", 1, written));  // past the announced length
+    EXPECT_EQ(exchange.request.LastError(), HttpError::InvalidParameter);
+    ASSERT_TRUE(exchange.request.EndUpload());
+    std::string reply;
+    ASSERT_TRUE(ReadBody(exchange.request, 1 << 20, reply));
+    EXPECT_EQ(reply, "stored");
+
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("Content-Length"), "2049");
+    EXPECT_EQ(requests[0].Header("Method"), "LogErrorInfo");
+    EXPECT_EQ(requests[0].body, body);
+    EXPECT_EQ(requests[0].bodyPieces, 3u);
+}
+
+TEST(HttpTest, ShortUploadIsAFailureNotASentRequest) {
+    HttpsServer server;
+    server.SetReply("/upload", Reply::Text(200, "stored"));
+    Exchange exchange(server.Address(), "POST", "/upload");
+    ASSERT_TRUE(exchange.request.BeginUpload("", 100));
+    std::size_t written = 0;
+    ASSERT_TRUE(exchange.request.Write("0123456789", 10, written));
+    EXPECT_FALSE(exchange.request.EndUpload());
+    EXPECT_EQ(exchange.request.LastError(), HttpError::IncorrectHandleState);
+    std::uint32_t status = 0;
+    EXPECT_FALSE(exchange.request.QueryStatusCode(status));
+}
+
+TEST(HttpTest, GzipRepliesAreDecodedOnlyWhenAsked) {
+    HttpsServer server;
+    Reply reply = Reply::Pattern(100000);
+    reply.gzip = true;
+    server.SetReply("/packed", reply);
+
+    Exchange decoded(server.Address(), "GET", "/packed", 10000, true);
+    ASSERT_TRUE(decoded.request.Send("Accept-Encoding: gzip,deflate\r\n"));
+    std::string body;
+    ASSERT_TRUE(ReadBody(decoded.request, 4096, body));
+    EXPECT_EQ(body.size(), 100000u);
+    EXPECT_TRUE(IsPattern(body));
+
+    Exchange raw(server.Address(), "GET", "/packed", 10000, false);
+    ASSERT_TRUE(raw.request.Send(""));
+    body.clear();
+    ASSERT_TRUE(ReadBody(raw.request, 4096, body));
+    ASSERT_GE(body.size(), 2u);
+    EXPECT_EQ(static_cast<unsigned char>(body[0]), 0x1f);
+    EXPECT_EQ(static_cast<unsigned char>(body[1]), 0x8b);
+
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Header("Accept-Encoding"), "gzip,deflate");
+    EXPECT_EQ(requests[1].Header("Accept-Encoding"), "");  // decoding adds no header of its own
+}
+
+TEST(HttpTest, CertificatesThatDoNotVerifyAreRefusedWithTheirNumbers) {
+    const std::pair<CertificateKind, std::uint32_t> cases[] = {
+        {CertificateKind::WrongName, HttpError::CertificateNameInvalid},
+        {CertificateKind::Expired, HttpError::CertificateDateInvalid},
+        {CertificateKind::UnknownAuthority, HttpError::InvalidCertificateAuthority},
+    };
+    for (const auto& [kind, expected] : cases) {
+        HttpsServer server(kind);
+        server.SetReply("/", Reply::Text(200, "secret"));
+        Exchange exchange(server.Address(), "GET", "/");
+        EXPECT_FALSE(exchange.request.Send(""));
+        EXPECT_EQ(exchange.request.LastError(), expected) << exchange.request.LastErrorText();
+        EXPECT_TRUE(server.Requests().empty());
+    }
+}
+
+TEST(HttpTest, UnreachableServerReportsCannotConnect) {
+    Exchange exchange("127.0.0.1:" + std::to_string(UnusedPort()), "POST", "/service");
+    EXPECT_FALSE(exchange.request.Send("", "a=1", 3));
+    EXPECT_EQ(exchange.request.LastError(), HttpError::CannotConnect);
+}
+
+TEST(HttpTest, SilentServerFailsAfterTheReceiveTimeout) {
+    HttpsServer server;
+    Reply silent;
+    silent.silent = true;
+    server.SetReply("/silent", silent);
+    Reply stalls = Reply::Pattern(100000);
+    stalls.slowPiece = 1000;
+    stalls.slowPause = 60s;
+    server.SetReply("/stalls", stalls);
+
+    Exchange waiting(server.Address(), "GET", "/silent", 300);
+    auto start = Clock::now();
+    EXPECT_FALSE(waiting.request.Send(""));
+    EXPECT_EQ(waiting.request.LastError(), HttpError::Timeout);
+    EXPECT_LT(Clock::now() - start, 20s);  // bounded, not never
+
+    Exchange stalled(server.Address(), "GET", "/stalls", 300);
+    ASSERT_TRUE(stalled.request.Send(""));
+    std::string body;
+    EXPECT_FALSE(ReadBody(stalled.request, 4096, body));
+    EXPECT_EQ(stalled.request.LastError(), HttpError::Timeout);
+    EXPECT_EQ(body.size(), 1000u);
+}
+
+TEST(HttpTest, CutConnectionsFailTheRead) {
+    HttpsServer server;
+    Reply cut = Reply::Pattern(200000);
+    cut.dropAfter = 50000;
+    server.SetReply("/cut", cut);
+    Reply reset = cut;
+    reset.resetOnDrop = true;
+    server.SetReply("/reset", reset);
+
+    for (const char* path : {"/cut", "/reset"}) {
+        Exchange exchange(server.Address(), "GET", path);
+        ASSERT_TRUE(exchange.request.Send(""));
+        std::string body;
+        EXPECT_FALSE(ReadBody(exchange.request, 4096, body)) << path;
+        EXPECT_TRUE(exchange.request.LastError() == HttpError::ConnectionAborted ||
+                    exchange.request.LastError() == HttpError::ConnectionReset)
+            << path << " " << exchange.request.LastError();
+        EXPECT_LE(body.size(), 50000u);
+        EXPECT_TRUE(IsPattern(body));
+    }
+}
+
+TEST(HttpTest, CancelEndsBlockedCallsPromptly) {
+    HttpsServer server;
+    Reply stalls = Reply::Pattern(100000);
+    stalls.slowPiece = 1000;
+    stalls.slowPause = 60s;
+    server.SetReply("/stalls", stalls);
+    Reply silent;
+    silent.silent = true;
+    server.SetReply("/silent", silent);
+
+    for (const char* path : {"/stalls", "/silent"}) {
+        std::atomic<bool> stop{false};
+        Exchange exchange(server.Address(), "GET", path, 60000, false,
+                          [&stop] { return stop.load(); });
+        std::atomic<Clock::rep> askedAt{0};
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(300ms);
+            askedAt = Clock::now().time_since_epoch().count();
+            stop = true;
+        });
+        bool ok = exchange.request.Send("");
+        std::string body;
+        if (ok)
+            ok = ReadBody(exchange.request, 4096, body);
+        auto endedAt = Clock::now();
+        stopper.join();
+        EXPECT_FALSE(ok) << path;
+        EXPECT_EQ(exchange.request.LastError(), HttpError::OperationCancelled) << path;
+        auto late = endedAt - Clock::time_point(Clock::duration(askedAt.load()));
+        EXPECT_LT(late, 1s) << path;
+    }
+}
+
+TEST(HttpTest, EndlessBodyIsReadThroughBoundedMemory) {
+    HttpsServer server;
+    Reply endless;
+    endless.endless = true;
+    server.SetReply("/endless", endless);
+
+    Exchange exchange(server.Address(), "GET", "/endless");
+    ASSERT_TRUE(exchange.request.Send(""));
+    const std::uint64_t total = 48ull << 20;
+    std::string buffer(4096, '\0');
+    std::uint64_t received = 0;
+    bool matches = true;
+    long before = ResidentKiB();
+    while (received < total) {
+        std::size_t got = 0;
+        ASSERT_TRUE(exchange.request.Read(buffer.data(), buffer.size(), got));
+        ASSERT_GT(got, 0u);
+        matches = matches && IsPattern(buffer.substr(0, got), received);
+        received += got;
+    }
+    EXPECT_TRUE(matches);
+    if (!kSanitized) {
+        EXPECT_LT(ResidentKiB() - before, 16 * 1024);
+    }
+    // The caller stops reading; closing must not wait for the body's end.
+    exchange.request.Close();
+}
+
+}  // namespace
