@@ -163,6 +163,11 @@ void CoreUI::NewFrame() {
     time_ = now;
 
     mouseButtons_.Apply(io.MouseDown);
+    keys_.Apply(io.KeysDown);
+    io.KeyCtrl = io.KeysDown[GLFW_KEY_LEFT_CONTROL] || io.KeysDown[GLFW_KEY_RIGHT_CONTROL];
+    io.KeyShift = io.KeysDown[GLFW_KEY_LEFT_SHIFT] || io.KeysDown[GLFW_KEY_RIGHT_SHIFT];
+    io.KeyAlt = io.KeysDown[GLFW_KEY_LEFT_ALT] || io.KeysDown[GLFW_KEY_RIGHT_ALT];
+    io.KeySuper = io.KeysDown[GLFW_KEY_LEFT_SUPER] || io.KeysDown[GLFW_KEY_RIGHT_SUPER];
     ImGui::NewFrame();
     frameBegun_ = true;
 }
@@ -220,18 +225,10 @@ void CoreUI::OnKey(GLFWwindow*, int key, int, int action, int) {
     if (ImGui::GetCurrentContext() == nullptr) {
         return;
     }
-    ImGuiIO& io = ImGui::GetIO();
-    if (key >= 0 && key < static_cast<int>(IM_ARRAYSIZE(io.KeysDown))) {
-        if (action == GLFW_PRESS) {
-            io.KeysDown[key] = true;
-        } else if (action == GLFW_RELEASE) {
-            io.KeysDown[key] = false;
-        }
+    // Repeats leave the state as it is.
+    if (action == GLFW_PRESS || action == GLFW_RELEASE) {
+        Get()->keys_.OnEvent(key, action == GLFW_PRESS);
     }
-    io.KeyCtrl = io.KeysDown[GLFW_KEY_LEFT_CONTROL] || io.KeysDown[GLFW_KEY_RIGHT_CONTROL];
-    io.KeyShift = io.KeysDown[GLFW_KEY_LEFT_SHIFT] || io.KeysDown[GLFW_KEY_RIGHT_SHIFT];
-    io.KeyAlt = io.KeysDown[GLFW_KEY_LEFT_ALT] || io.KeysDown[GLFW_KEY_RIGHT_ALT];
-    io.KeySuper = io.KeysDown[GLFW_KEY_LEFT_SUPER] || io.KeysDown[GLFW_KEY_RIGHT_SUPER];
 }
 
 void CoreUI::OnChar(GLFWwindow*, unsigned int codePoint) {

@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "Interface/MouseButtonLatch.h"
+#include "Interface/InputLatch.h"
 
 struct GLFWwindow;
 struct GLFWcursor;
@@ -44,8 +44,8 @@ public:
     bool IsInitialized() const { return initialized_; }
     const std::shared_ptr<Texture>& GetFontTexture() const { return fontTexture_; }
 
-    // Window input callbacks; each does nothing while no UI context exists. Public so that
-    // the input path can be driven without a window.
+    // Window input callbacks; each does nothing while no UI context exists. Buttons and
+    // keys reach the UI at the next NewFrame, a press held for at least one frame.
     static void OnMouseButton(GLFWwindow* window, int button, int action, int mods);
     static void OnScroll(GLFWwindow* window, double xOffset, double yOffset);
     static void OnCursorPosition(GLFWwindow* window, double x, double y);
@@ -67,7 +67,8 @@ private:
     double time_ = 0.0;
     bool frameBegun_ = false;
     GLFWcursor* cursors_[CursorCount] = {};
-    MouseButtonLatch mouseButtons_;
+    InputLatch<5> mouseButtons_;
+    InputLatch<512> keys_;
 };
 
 }  // namespace vesk
