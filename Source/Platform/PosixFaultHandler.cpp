@@ -40,7 +40,9 @@ void OnFatalSignal(int signalNumber, siginfo_t* info, void*) {
               reinterpret_cast<std::uintptr_t>(info != nullptr ? info->si_addr : nullptr));
     AppendText(line, used, sizeof line, "; the process ends.\n");
     [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line, used);
-    // SA_RESETHAND restored the default action; returning re-runs the fault under it.
+    // End with the default action, so exit status and core dump stay the signal's own.
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
 }
 
 }  // namespace
