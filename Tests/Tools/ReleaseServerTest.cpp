@@ -6,6 +6,11 @@
 #include <httplib.h>
 #include <zlib.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -223,6 +228,64 @@ TEST_F(ReleaseServerTest, ByteRanges) {
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->status, 200);
     EXPECT_EQ(whole->body, "0123456789");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ReleaseServerTest, StopRightAfterStartDoesNotHang) {
+    for (int round = 0; round < 20; ++round) {
+        Tools::ReleaseServer quick(options);
+        std::string error;
+        ASSERT_TRUE(quick.Start(error)) << error;
+        quick.Stop();
+    }
+}
+
+// The program itself: start-up line with its address, one request, and a clean
+// exit on SIGTERM.
+TEST_F(ReleaseServerTest, ProgramAnnouncesItsAddressAndStopsOnSigterm) {
+    std::string command = std::string(RELEASE_SERVER_PROGRAM) + " --port 0 --cert " +
+                          options.certificateFile.string() + " --key " +
+                          options.privateKeyFile.string() + " --content-root " +
+                          options.contentRoot.string() + " --reports " +
+                          options.reportsFolder.string();
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    FILE* lines = fdopen(out[0], "r");
+    char line[1024] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, lines), nullptr);
+    std::string startLine = line;
+    const std::string marker = "listening on https://127.0.0.1:";
+    size_t at = startLine.find(marker);
+    ASSERT_NE(at, std::string::npos) << startLine;
+    EXPECT_NE(startLine.find("Sorvan_9_6 (signed)"), std::string::npos) << startLine;
+    int port = std::atoi(startLine.c_str() + at + marker.size());
+
+    httplib::SSLClient child_client("localhost", port);
+    child_client.set_ca_cert_path(options.certificateFile.c_str());
+    child_client.enable_server_certificate_verification(true);
+    auto reply = child_client.Get("/rel/9.5/Data-1a.bin");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    ASSERT_NE(std::fgets(line, sizeof line, lines), nullptr);
+    EXPECT_NE(std::string(line).find("GET /rel/9.5/Data-1a.bin -> 200"), std::string::npos) << line;
+
+    kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::fclose(lines);
 }
 
 }  // namespace

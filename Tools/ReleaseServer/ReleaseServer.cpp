@@ -9,6 +9,7 @@
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "ContentAccess.h"
 #include "LogReportStore.h"
@@ -166,17 +167,25 @@ bool ReleaseServer::Start(std::string& error) {
         server_.reset();
         return false;
     }
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    listenEnded_ = false;
+    thread_ = std::thread([this] {
+        server_->listen_after_bind();
+        listenEnded_ = true;
+    });
     return true;
 }
 
 void ReleaseServer::Stop() {
-    if (server_) {
+    if (!thread_.joinable()) {
+        return;
+    }
+    // A stop that comes before the thread has entered its accept loop is not
+    // seen by the library, so repeat it until the loop has ended.
+    while (!listenEnded_) {
         server_->stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.join();
 }
 
 std::string ReleaseServer::Describe() const {

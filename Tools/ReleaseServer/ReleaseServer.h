@@ -3,6 +3,7 @@
 // interface description and images) of a content root folder.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -67,6 +68,7 @@ private:
     std::unique_ptr<LogReportStore> reports_;
     std::unique_ptr<httplib::SSLServer> server_;
     std::thread thread_;
+    std::atomic<bool> listenEnded_{false};
     int port_ = 0;
 };
 
