@@ -478,9 +478,11 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
             s->followRedirects && (s->status == 301 || s->status == 302 || s->status == 303 ||
                                    s->status == 307 || s->status == 308);
         if (redirect) {
-            char* location = nullptr;
-            curl_easy_getinfo(s->easy, CURLINFO_REDIRECT_URL, &location);
-            redirect = location != nullptr;
+            // curl follows only when the block carries a Location header.
+            std::string lower(s->block);
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            redirect = lower.find("\nlocation:") != std::string::npos;
         }
         if (interim || redirect) {
             s->block.clear();

@@ -156,6 +156,29 @@ TEST(HttpTest, ErrorStatusIsAReplyNotAFailure) {
     EXPECT_EQ(body, "server says no");
 }
 
+TEST(HttpTest, GetFollowsRedirectsAndServerHonoursRanges) {
+    HttpsServer server;
+    server.SetReply("/new", Reply::Pattern(5000));
+    Reply moved = Reply::Text(302, "");
+    moved.headers = {{"Location", server.Url("/new")}};
+    server.SetReply("/old", moved);
+
+    Exchange exchange(server.Address(), "GET", "/old");
+    ASSERT_TRUE(exchange.request.Send("Range: bytes=100-199\r\n"));
+    std::uint32_t status = 0;
+    std::string headers;
+    exchange.request.QueryStatusCode(status);
+    exchange.request.QueryRawHeaders(headers);
+    EXPECT_EQ(status, 206u);
+    EXPECT_EQ(headers.find("302"), std::string::npos) << "only the final reply's headers";
+    EXPECT_NE(headers.find("Content-Range: bytes 100-199/5000\r\n"), std::string::npos);
+    std::string body;
+    ASSERT_TRUE(ReadBody(exchange.request, 64, body));
+    EXPECT_EQ(body.size(), 100u);
+    EXPECT_TRUE(IsPattern(body, 100));
+    EXPECT_EQ(server.Requests().size(), 2u);
+}
+
 TEST(HttpTest, HostPortWinsAndBadHostsAreRefused) {
     HttpsServer server;
     server.SetReply("/", Reply::Text(200, "root"));
