@@ -1,0 +1,2 @@
+// CGZip: being written.
+#include "DownloadSystem/CGZip.h"

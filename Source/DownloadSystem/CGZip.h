@@ -1,0 +1,2 @@
+// CGZip: being written.
+#pragma once

@@ -1,0 +1,2 @@
+// CRC: being written.
+#include "DownloadSystem/CRC.h"

@@ -1,0 +1,2 @@
+// CRC: being written.
+#pragma once

@@ -1,0 +1,2 @@
+// CZipper: being written.
+#pragma once

@@ -1,0 +1,2 @@
+// Connection: being written.
+#include "DownloadSystem/Connection.h"

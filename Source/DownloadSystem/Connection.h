@@ -1,0 +1,2 @@
+// Connection: being written.
+#pragma once

@@ -1,0 +1,2 @@
+// FileDownload: being written.
+#pragma once

@@ -1,0 +1,78 @@
+// Parsing of the release's file list and the naming rules for listed files.
+#include "DownloadSystem/FileList.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <limits>
+
+#include "Support/StringUtils.h"
+
+namespace DownloadSystem {
+
+using vesk::StringUtils;
+
+FileList ParseFileListText(std::u16string_view text) {
+    FileList list;
+    std::vector<std::u16string> pieces;
+    if (StringUtils::Split(text, u";", pieces, true) == 0) {
+        return list;
+    }
+    // The last piece is what follows the last ";": an unfinished entry.
+    pieces.pop_back();
+    for (const std::u16string& piece : pieces) {
+        FileListEntry entry;
+        StringUtils::Split(piece, u"\r\n", entry.fields, true);
+        while (!entry.fields.empty() && entry.fields.back().empty()) {
+            entry.fields.pop_back();
+        }
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+std::u16string MakeLocalName(std::u16string_view name, std::u16string_view suffix) {
+    const std::size_t tail = name.find(u".exe") != std::u16string_view::npos ? 4 : 7;
+    const std::size_t at = name.size() >= tail ? name.size() - tail : 0;
+    std::u16string local(name.substr(0, at));
+    local += suffix;
+    local += name.substr(at);
+    return local;
+}
+
+bool IsPlainFileName(std::u16string_view name) {
+    if (name.empty() || name == u"." || name == u"..") {
+        return false;
+    }
+    for (char16_t c : name) {
+        if (c == u'/' || c == u'\\' || c == u':' || c < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint32_t ParseListSize(std::u16string_view text) {
+    const std::string narrow = StringUtils::ToNarrow(text);
+    errno = 0;
+    const unsigned long long value = std::strtoull(narrow.c_str(), nullptr, 0);
+    if (errno == ERANGE || value > std::numeric_limits<std::uint32_t>::max()) {
+        return std::numeric_limits<std::uint32_t>::max();
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::int32_t ParseExpectedCrc(std::u16string_view text) {
+    const std::string narrow = StringUtils::ToNarrow(text);
+    errno = 0;
+    const long long value = std::strtoll(narrow.c_str(), nullptr, 10);
+    if (value > std::numeric_limits<std::int32_t>::max()) {
+        return std::numeric_limits<std::int32_t>::max();
+    }
+    if (value < std::numeric_limits<std::int32_t>::min()) {
+        return std::numeric_limits<std::int32_t>::min();
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace DownloadSystem

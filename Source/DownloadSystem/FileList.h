@@ -1,0 +1,50 @@
+// The release's file list: its entries, the parser for the list text, and the rules
+// that turn a listed name into the local file name (suffix insertion, safety check,
+// size and CRC fields).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace DownloadSystem {
+
+// One listed file: field 0 the name on the content server, field 1 the size in bytes,
+// field 2 the expected CRC-32 as signed decimal. Further fields are kept, never read.
+struct FileListEntry {
+    std::vector<std::u16string> fields;
+
+    bool HasFields() const { return !fields.empty(); }
+    // Entries with fewer than three fields are neither downloaded nor verified.
+    bool IsComplete() const { return fields.size() >= 3; }
+    const std::u16string& Name() const { return fields.at(0); }
+};
+
+using FileList = std::vector<FileListEntry>;
+
+// Parses the list text: entries end with ";" (whatever follows the last ";" is
+// dropped, so a text without any ";" is an empty list), fields are separated by
+// "\r\n", and empty fields at the end of an entry are removed.
+FileList ParseFileListText(std::u16string_view text);
+
+// The local name of a listed file: `suffix` inserted 4 characters before the end
+// when the name contains ".exe", otherwise 7 characters before the end (the length
+// of a slice suffix such as "-1a.bin"). A name without ".exe" that is shorter than 7
+// characters gets the suffix in front, so its extension stays intact.
+std::u16string MakeLocalName(std::u16string_view name, std::u16string_view suffix);
+
+// True when `name` can only name a file directly inside a folder: not empty, not
+// "." or "..", without "/", "\\", ":" or control characters.
+bool IsPlainFileName(std::u16string_view name);
+
+// Field 1: unsigned decimal (a leading "0x" means hexadecimal, a leading "0" octal),
+// saturating at 4294967295; text without digits gives 0.
+std::uint32_t ParseListSize(std::u16string_view text);
+
+// Field 2: signed decimal after optional white space and sign, reading up to the
+// first non-digit, saturating at the 32-bit limits; text without digits gives 0.
+// A CRC with its top bit set is therefore written as its negative two's complement.
+std::int32_t ParseExpectedCrc(std::u16string_view text);
+
+}  // namespace DownloadSystem

@@ -1,0 +1,2 @@
+// FileSystem: being written.
+#pragma once

@@ -1,0 +1,2 @@
+// FileUpload: being written.
+#include "DownloadSystem/FileUpload.h"

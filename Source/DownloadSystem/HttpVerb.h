@@ -1,0 +1,2 @@
+// HttpVerb: being written.
+#pragma once

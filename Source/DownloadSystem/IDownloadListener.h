@@ -1,0 +1,2 @@
+// IDownloadListener: being written.
+#pragma once
