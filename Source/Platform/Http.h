@@ -153,8 +153,8 @@ public:
 
     // Sends the request with `headers` (lines "Name: value" separated by CRLF; a trailing CRLF
     // is allowed) and `size` body bytes, then waits for the reply's headers. The body is not
-    // needed after the call. Headers are sent in the given order after Host and User-Agent;
-    // nothing else is added but Content-Length when there is a body.
+    // needed after the call. On the wire: Host, User-Agent, the given lines in their order,
+    // then Content-Length when the verb carries a body; nothing else is added.
     // Errors: NameNotResolved, CannotConnect, Timeout, SecureChannelError, the certificate
     // numbers, ConnectionAborted, ConnectionReset, InvalidServerResponse, RedirectFailed,
     // OperationCancelled, IncorrectHandleState (not open or already sent).
