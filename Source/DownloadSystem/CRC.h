@@ -1,2 +1,37 @@
-// CRC: being written.
+// CRC-32 (the reflected 0x04C11DB7 checksum that zlib and PNG use) over memory and over files.
 #pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace DownloadSystem {
+
+// Each user owns its own object; the table is not shared between threads.
+class CRC {
+public:
+    // Builds the table, so a fresh object can Compute at once.
+    CRC();
+    virtual ~CRC() = default;
+
+    // Fills the lookup table (entry 1 is 0x77073096, entry 128 is 0xEDB88320).
+    void BuildTable();
+
+    // The CRC-32 of `length` bytes; 0 for no bytes or a negative length.
+    // Check value: "123456789" gives 0xCBF43926.
+    std::uint32_t Compute(const void* data, std::int32_t length) const;
+
+    // Running form for data that comes in pieces: start from 0, feed each piece with the
+    // previous result; the last result is the CRC-32 of all pieces together.
+    std::uint32_t Extend(std::uint32_t crc, const void* data, std::size_t length) const;
+
+    // The CRC-32 of a whole file, read in blocks so memory stays small whatever its size.
+    // False when the file cannot be opened or read; nothing is logged here.
+    bool ComputeFile(const std::u16string& path, std::uint32_t& crc) const;
+
+private:
+    std::array<std::uint32_t, 256> table_{};
+};
+
+}  // namespace DownloadSystem

@@ -1,2 +1,115 @@
-// FileDownload: being written.
+// The file download worker: fetches one object by HTTPS GET on its own thread, into a file
+// (streamed) or into memory, checks it against an expected CRC-32 and tries up to four times.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "DownloadSystem/CRC.h"
+#include "DownloadSystem/Connection.h"
+#include "DownloadSystem/IDownloadListener.h"
+#include "Support/ByteBuffer.h"
+#include "Support/Tavrin_Thread.h"
+
+namespace Platform {
+class HttpSession;
+class HttpConnection;
+class HttpRequest;
+}  // namespace Platform
+
+namespace DownloadSystem {
+
+// To-file mode (StartToFile) returns at once and reports through the listener, the state and
+// the byte counter. Memory mode (DownloadToMemory) blocks until the run is over; the data is
+// then in GetData, or written to the target when one was given.
+//
+// Every attempt reconnects and starts from the first byte; in to-file mode the file is
+// recreated empty. The setters must not be called while the worker runs.
+class FileDownload : public vesk::Tavrin_Thread {
+public:
+    static constexpr int MaxAttempts = 4;
+    static constexpr std::uint16_t DefaultPort = 443;
+    static constexpr std::uint32_t ReadPieceSize = 1024;
+
+    FileDownload();
+    // Stops the worker (waiting for it) before the fields go.
+    ~FileDownload() override;
+
+    // Host name to connect to; "host:port" selects another port than 443.
+    void SetServer(const std::u16string& server);
+    // Object path on the server, used as given.
+    void SetRemotePath(const std::u16string& path);
+    // Text appended verbatim to the remote path (an access-signature query, for example).
+    void SetRemoteFile(const std::u16string& suffix);
+    void SetTargetPath(const std::u16string& path);
+    // Not owned; may be null. Called on the worker's thread.
+    void SetListener(IDownloadListener* listener);
+    // CRC-32 the data must have, compared on all 32 bits; 0 means no check.
+    void SetExpectedCrc(std::uint32_t crc);
+
+    // To-file mode into `target` (its folder is created one level deep when missing).
+    // Returns at once; false when the thread could not be started.
+    bool StartToFile(const std::u16string& target);
+    // Memory mode; returns when the run is over. A non-empty `target` receives the data at
+    // the end (and the buffer is emptied).
+    void DownloadToMemory(const std::u16string& target = std::u16string());
+    // Runs again in the same mode; a non-empty `target` replaces the previous one.
+    bool Restart(const std::u16string& target = std::u16string());
+
+    DownloadState GetState() const { return state_.load(std::memory_order_acquire); }
+    // Bytes received in the current attempt (to-file mode only).
+    std::uint64_t GetBytesDone() const { return bytesDone_.load(std::memory_order_acquire); }
+    // HTTP status of the last reply the connection read; 0 before any.
+    std::int32_t GetErrorCode() const { return errorCode_.load(std::memory_order_acquire); }
+    // Memory mode's data; read it only after the run is over.
+    vesk::ByteBuffer& GetData() { return data_; }
+    const vesk::ByteBuffer& GetData() const { return data_; }
+    void FreeData() { data_.Free(); }
+    // Flips pause and returns the new value. While paused the worker reads nothing but keeps
+    // its connection; resuming goes on at the same byte.
+    bool TogglePause();
+    bool IsPaused() const { return paused_.load(std::memory_order_acquire); }
+
+    // Memory mode's final write of the data to the target. False when there is no data, or
+    // the folder or the file cannot be created (reported), or the write fails (reported).
+    bool WriteDataToFile();
+
+    void Run() override;
+
+private:
+    friend class Connection;
+
+    void RunToFile();
+    void RunToMemory();
+    void CloseHandles();
+    // Creates the target's folder (one level) when missing; reports and returns false when
+    // that fails.
+    bool EnsureTargetDirectory();
+    // Waits while paused; false when the thread was asked to stop meanwhile.
+    bool WaitWhilePaused();
+    void Notify(bool finished);
+    void SetState(DownloadState state) { state_.store(state, std::memory_order_release); }
+
+    std::u16string server_;
+    std::u16string remotePath_;
+    std::u16string target_;
+    std::u16string remoteSuffix_;
+    std::unique_ptr<Platform::HttpSession> session_;
+    std::unique_ptr<Platform::HttpConnection> connection_;
+    std::unique_ptr<Platform::HttpRequest> request_;
+    std::uint32_t readSize_ = ReadPieceSize;
+    std::atomic<std::uint64_t> bytesDone_{0};
+    std::uint32_t expectedCrc_ = 0;
+    std::atomic<bool> paused_{false};
+    bool toFile_ = false;
+    IDownloadListener* listener_ = nullptr;
+    std::atomic<DownloadState> state_{DownloadState::Idle};
+    std::atomic<std::int32_t> errorCode_{0};
+    vesk::ByteBuffer data_;
+    CRC crc_;
+    Connection httpConnection_;
+};
+
+}  // namespace DownloadSystem

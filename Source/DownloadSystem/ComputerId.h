@@ -1,0 +1,29 @@
+// The machine identifier sent to the download service: 40 lower-case hex characters,
+// the SHA-1 of machine id + "|" + system volume id + the decimal CPUID leaf 0
+// registers (EAX, EBX, ECX, EDX as signed numbers). Stable across runs on one machine.
+#pragma once
+
+#include <string>
+
+namespace DownloadSystem {
+
+class ComputerId {
+public:
+    virtual ~ComputerId() = default;
+
+    // Always true. Replaces `text` with the identifier; when hashing fails `text`
+    // keeps what it held (failures are on the error list). A fact the machine cannot
+    // give leaves its piece empty and is reported; the rest still counts.
+    bool GetComputerId(std::string& text);
+    bool GetComputerId(std::u16string& text);
+
+    // The steps. Each returns false, with the failure reported, when it fails.
+    bool ReadMachineGuid(std::string& text);
+    bool ReadSystemVolumeGuid(std::string& text);
+    bool HashToHexText(const std::string& text, std::string& hex);
+
+    // The text that is hashed.
+    std::string BuildIdentifierText();
+};
+
+}  // namespace DownloadSystem
