@@ -49,8 +49,8 @@ std::string ComputerId::BuildIdentifierText() {
 
 bool ComputerId::HashToHexText(const std::string& text, std::string& hex) {
     unsigned long errorNumber = 0;
-    const std::vector<std::uint8_t> digest =
-        Platform::ComputeHash(Platform::HashAlgorithm::Sha1, text.data(), text.size(), &errorNumber);
+    const std::vector<std::uint8_t> digest = Platform::ComputeHash(
+        Platform::HashAlgorithm::Sha1, text.data(), text.size(), &errorNumber);
     if (digest.size() != Platform::HashLength(Platform::HashAlgorithm::Sha1)) {
         VESK_REPORT_ERROR("ComputerId::HashToHexText SHA-1 digest failed",
                           static_cast<int>(errorNumber));

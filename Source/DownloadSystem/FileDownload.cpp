@@ -1,2 +1,354 @@
-// FileDownload: being written.
+// The file download worker: to-file and memory runs, attempts, pause and CRC checks.
 #include "DownloadSystem/FileDownload.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+#include <vector>
+
+#include "DownloadSystem/HttpVerb.h"
+#include "Platform/Files.h"
+#include "Platform/Http.h"
+#include "Platform/SystemError.h"
+#include "Support/ErrorLog.h"
+#include "Support/StringUtils.h"
+#include "Support/StructuredException.h"
+
+namespace DownloadSystem {
+
+using vesk::StringUtils;
+
+namespace {
+
+constexpr auto PausePoll = std::chrono::milliseconds(100);
+constexpr auto RetryPause = std::chrono::milliseconds(100);
+
+// The folder part of a target: everything before its last "/" (empty when there is none).
+std::u16string DirectoryOf(const std::u16string& path) {
+    const std::size_t cut = path.rfind(u'/');
+    return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
+}
+
+std::u16string Decimal(std::int64_t value) {
+    return StringUtils::ToWide(std::to_string(value));
+}
+
+std::u16string IncorrectCrcText(const std::u16string& target, std::uint32_t expected,
+                                std::uint32_t found, std::uint64_t bytesRead) {
+    return u"Download: " + target + u" incorrect CRC. Expected: " +
+           Decimal(static_cast<std::int32_t>(expected)) + u" found: " +
+           Decimal(static_cast<std::int32_t>(found)) + u" bytes read: " +
+           Decimal(static_cast<std::int64_t>(bytesRead)) + u"Retrying download";
+}
+
+void LogMalfunction(const char* what) {
+    VESK_LOG_FAILURE(
+        std::string("FildeDownload: Obviously a major malfunction. Stopping download. Message: ") +
+            what,
+        vesk::ErrorNumber::DownloadMalfunction);
+}
+
+}  // namespace
+
+FileDownload::FileDownload() = default;
+
+FileDownload::~FileDownload() {
+    Stop(Infinite);
+    CloseHandles();
+}
+
+void FileDownload::SetServer(const std::u16string& server) {
+    server_ = server;
+}
+
+void FileDownload::SetRemotePath(const std::u16string& path) {
+    remotePath_ = path;
+}
+
+void FileDownload::SetRemoteFile(const std::u16string& suffix) {
+    remoteSuffix_ = suffix;
+}
+
+void FileDownload::SetTargetPath(const std::u16string& path) {
+    target_ = path;
+}
+
+void FileDownload::SetListener(IDownloadListener* listener) {
+    listener_ = listener;
+}
+
+void FileDownload::SetExpectedCrc(std::uint32_t crc) {
+    expectedCrc_ = crc;
+}
+
+bool FileDownload::StartToFile(const std::u16string& target) {
+    target_ = target;
+    toFile_ = true;
+    return Start();
+}
+
+void FileDownload::DownloadToMemory(const std::u16string& target) {
+    target_ = target;
+    toFile_ = false;
+    if (Start())
+        Wait(Infinite);
+}
+
+bool FileDownload::Restart(const std::u16string& target) {
+    if (!target.empty())
+        target_ = target;
+    return Start();
+}
+
+bool FileDownload::TogglePause() {
+    bool current = paused_.load(std::memory_order_acquire);
+    while (!paused_.compare_exchange_weak(current, !current, std::memory_order_acq_rel)) {
+    }
+    return !current;
+}
+
+void FileDownload::CloseHandles() {
+    httpConnection_.CloseHandles(*this);
+}
+
+void FileDownload::Notify(bool finished) {
+    if (listener_ == nullptr)
+        return;
+    if (finished)
+        listener_->OnDownloadFinished(this);
+    else
+        listener_->OnDownloadProgress(this);
+}
+
+bool FileDownload::WaitWhilePaused() {
+    while (paused_.load(std::memory_order_acquire)) {
+        if (!IsRunning())
+            return false;
+        std::this_thread::sleep_for(PausePoll);
+    }
+    return IsRunning();
+}
+
+bool FileDownload::EnsureTargetDirectory() {
+    const std::u16string directory = DirectoryOf(target_);
+    if (directory.empty() || Platform::Files::Exists(directory))
+        return true;
+    if (Platform::Files::MakeDirectory(directory))
+        return true;
+    vesk::ReportError(u"Unable to create directory: " + directory, Platform::LastSystemError(),
+                      __FILE__, __LINE__);
+    return false;
+}
+
+void FileDownload::Run() {
+    vesk::InstallStructuredExceptionTranslator();
+    if (toFile_) {
+        RunToFile();
+        return;
+    }
+    try {
+        RunToMemory();
+    } catch (const std::exception& exception) {
+        LogMalfunction(exception.what());
+        SetState(DownloadState::Idle);
+        CloseHandles();
+    }
+}
+
+void FileDownload::RunToFile() {
+    if (!EnsureTargetDirectory())
+        return;
+    SetState(DownloadState::Downloading);
+
+    std::vector<std::uint8_t> buffer;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            bytesDone_.store(0, std::memory_order_release);
+            bool good = false;
+            bool readFailed = false;
+            bool reachedEnd = false;
+            std::uint32_t readError = 0;
+
+            if (!httpConnection_.OpenHttpConnection(*this)) {
+                std::this_thread::sleep_for(RetryPause);
+            } else {
+                Platform::File file = Platform::File::CreateForWriting(target_);
+                if (!file.IsOpen()) {
+                    vesk::ReportError(u"Couldn't create part file: " + target_,
+                                      Platform::LastSystemError(), __FILE__, __LINE__);
+                    CloseHandles();
+                    return;
+                }
+                buffer.resize(readSize_);
+                while (request_ && IsRunning() && !reachedEnd && !readFailed) {
+                    if (!WaitWhilePaused())
+                        break;
+                    std::size_t got = 0;
+                    if (!request_->Read(buffer.data(), buffer.size(), got)) {
+                        readError = request_->LastError();
+                        vesk::LogFailure(u"InternetReadFile Failed for: " + target_,
+                                         static_cast<int>(readError), __FILE__, __LINE__);
+                        readFailed = true;
+                    } else if (got == 0) {
+                        vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
+                        reachedEnd = true;
+                    } else {
+                        if (!file.Write(buffer.data(), got))
+                            VESK_REPORT_ERROR("Couldn't write part file",
+                                              Platform::LastSystemError());
+                        bytesDone_.fetch_add(got, std::memory_order_acq_rel);
+                        Notify(false);
+                    }
+                }
+                file.Close();
+                if (readFailed && request_)
+                    VESK_LOG_FAILURE("Error reading file, reconnecting.",
+                                     static_cast<int>(readError));
+
+                if (expectedCrc_ != 0) {
+                    std::uint32_t found = 0;
+                    crc_.ComputeFile(target_, found);
+                    good = found == expectedCrc_;
+                    if (!good && request_) {
+                        vesk::LogFailure(
+                            IncorrectCrcText(target_, expectedCrc_, found, bytesDone_.load()),
+                            vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+                    }
+                } else {
+                    // Without a checksum only a body read to its end counts: a cut
+                    // connection would otherwise leave a short file taken as complete.
+                    good = reachedEnd;
+                }
+                CloseHandles();
+            }
+            if (good || !IsRunning() || attempt >= MaxAttempts)
+                break;
+        } catch (const std::exception& exception) {
+            LogMalfunction(exception.what());
+            SetState(DownloadState::Idle);
+            CloseHandles();
+            return;
+        }
+    }
+    SetState(DownloadState::Finished);
+    Notify(true);
+}
+
+void FileDownload::RunToMemory() {
+    SetState(DownloadState::Downloading);
+    bool good = false;
+    std::vector<std::uint8_t> received;
+    for (int attempt = 1;; ++attempt) {
+        data_.Free();
+        received.clear();
+        good = false;
+        bool readFailed = false;
+        bool reachedEnd = false;
+        bool tooLarge = false;
+        std::uint32_t readError = 0;
+
+        if (!httpConnection_.OpenHttpConnection(*this)) {
+            std::this_thread::sleep_for(RetryPause);
+        } else {
+            std::vector<std::uint8_t> buffer(readSize_);
+            while (request_ && IsRunning() && !reachedEnd && !readFailed) {
+                if (!WaitWhilePaused())
+                    break;
+                std::size_t got = 0;
+                if (!request_->Read(buffer.data(), buffer.size(), got)) {
+                    readError = request_->LastError();
+                    vesk::LogFailure(u"InternetReadFile Failed for: " + target_,
+                                     static_cast<int>(readError), __FILE__, __LINE__);
+                    readFailed = true;
+                } else if (got == 0) {
+                    vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
+                    reachedEnd = true;
+                } else if (received.size() + got > MaxReplyBytes) {
+                    vesk::LogFailure(u"FileDownload: reply larger than " +
+                                         Decimal(static_cast<std::int64_t>(MaxReplyBytes)) +
+                                         u" bytes, download stopped for: " + target_,
+                                     static_cast<int>(Platform::HttpError::NotEnoughMemory),
+                                     __FILE__, __LINE__);
+                    tooLarge = true;
+                    break;
+                } else {
+                    received.insert(received.end(), buffer.begin(), buffer.begin() + got);
+                    Notify(false);
+                }
+            }
+            if (!tooLarge && !received.empty() && !data_.Append(received.data(), received.size()))
+                VESK_LOG_FAILURE("FileDownload: out of memory for the reply of " +
+                                     StringUtils::ToNarrow(target_),
+                                 static_cast<int>(Platform::HttpError::NotEnoughMemory));
+            received.clear();
+            received.shrink_to_fit();
+
+            std::uint32_t found = 0;
+            if (reachedEnd && !data_.Empty()) {
+                if (expectedCrc_ != 0) {
+                    found = crc_.Compute(data_.Data(), static_cast<std::int32_t>(data_.Size()));
+                    good = found == expectedCrc_;
+                    VESK_LOG_INFO(std::string("Checking CRC: ") + (good ? "1" : "0"));
+                } else {
+                    VESK_LOG_INFO("No CRC checked");
+                    good = true;
+                }
+            }
+            if (readFailed)
+                VESK_LOG_FAILURE("Error reading file, reconnecting.", static_cast<int>(readError));
+            if (reachedEnd && data_.Empty() && expectedCrc_ == 0)
+                good = true;
+            if (!good && request_ && expectedCrc_ != 0) {
+                vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, data_.Size()),
+                                 vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+            }
+            CloseHandles();
+            // The same object would be just as large again: no further attempts.
+            if (tooLarge)
+                break;
+        }
+        if (good || !IsRunning() || attempt >= MaxAttempts)
+            break;
+    }
+
+    if (good) {
+        vesk::LogInfo(u"Download: " + target_ + u" correct CRC. Download succesful.", __FILE__,
+                      __LINE__);
+        if (!target_.empty() && IsRunning()) {
+            const bool written = WriteDataToFile();
+            data_.Free();
+            if (!written) {
+                SetState(DownloadState::WriteFailed);
+                Notify(false);
+                return;
+            }
+        }
+    }
+    SetState(DownloadState::Finished);
+    Notify(true);
+}
+
+bool FileDownload::WriteDataToFile() {
+    if (data_.Empty())
+        return false;
+    if (!EnsureTargetDirectory())
+        return false;
+    Platform::File file = Platform::File::CreateForWriting(target_);
+    if (!file.IsOpen()) {
+        vesk::ReportError(u"Couldn't create part file: " + target_, Platform::LastSystemError(),
+                          __FILE__, __LINE__);
+        return false;
+    }
+    if (!file.Write(data_.Data(), static_cast<std::size_t>(data_.Size()))) {
+        VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+        return false;
+    }
+    // A late write-back failure (full disk) shows only when closing.
+    if (!file.Close()) {
+        VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace DownloadSystem

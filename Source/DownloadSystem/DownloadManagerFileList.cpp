@@ -1,0 +1,100 @@
+// The release's file list: fetched from the content host until two fetches agree,
+// parsed, and refused when it names a file outside the download folder.
+#include <string>
+
+#include "DownloadSystem/DownloadManager.h"
+#include "DownloadSystem/FileDownload.h"
+#include "Support/ErrorLog.h"
+#include "Support/StringUtils.h"
+
+namespace DownloadSystem {
+
+using vesk::StringUtils;
+
+namespace {
+constexpr int NotFound = 404;
+
+// The received bytes as text, zero bytes left out.
+std::string TakeText(FileDownload& download) {
+    const vesk::ByteBuffer& data = download.GetData();
+    std::string text;
+    text.reserve(static_cast<std::size_t>(data.Size()));
+    for (std::uint64_t i = 0; i < data.Size(); ++i) {
+        if (data.Data()[i] != 0) {
+            text += static_cast<char>(data.Data()[i]);
+        }
+    }
+    download.FreeData();
+    return text;
+}
+
+void ReportNoLongerOffered() {
+    vesk::ReportError(
+        "This version of Sorvan can no longer be downloaded.\r\nPlease download the latest "
+        "version you received in an e-mail message",
+        0, "", 0);
+}
+}  // namespace
+
+bool DownloadManager::FetchFileList(FileList& entries) {
+    entries.clear();
+    // Releases numbered like 2_5 keep their list at the root of the content host.
+    if (listName_.find(u"2_5") != std::u16string::npos) {
+        downloadSubdir_ = urlPrefix_;
+        urlPrefix_.clear();
+    }
+    FileDownload download;
+    download.SetServer(hostName_);
+    download.SetRemotePath(u"/" + downloadSubdir_ + u"/" + listName_);
+    if (!sasToken_.empty()) {
+        download.SetRemoteFile(sasToken_);
+    }
+    download.SetExpectedCrc(0);
+
+    // A list is taken only when two fetches in a row bring the same bytes, so a list
+    // replaced on the server while it is read is not half old, half new.
+    std::string first;
+    bool agreed = false;
+    for (int round = 0; round < MaxListFetchRounds && !agreed; ++round) {
+        if (!IsRunning()) {
+            return false;
+        }
+        download.DownloadToMemory();
+        if (download.GetErrorCode() == NotFound) {
+            ReportNoLongerOffered();
+            return false;
+        }
+        first = TakeText(download);
+        if (!IsRunning()) {
+            return false;
+        }
+        download.DownloadToMemory();
+        agreed = TakeText(download) == first;
+    }
+    if (!agreed) {
+        VESK_REPORT_ERROR(u"DownloadManager::FetchFileList the file list " + listName_ +
+                              u" changed on every fetch",
+                          0);
+        return false;
+    }
+
+    FileList parsed = ParseFileListText(StringUtils::ToWide(first));
+    for (const FileListEntry& entry : parsed) {
+        if (!entry.HasFields()) {
+            continue;
+        }
+        if (!IsPlainFileName(entry.Name()) ||
+            !IsPlainFileName(MakeLocalName(entry.Name(), fileSuffix_))) {
+            VESK_REPORT_ERROR(
+                u"DownloadManager::FetchFileList the file list names a file "
+                u"outside the download folder: \"" +
+                    entry.Name() + u"\"",
+                UnsafeFileNameError);
+            return false;
+        }
+    }
+    entries = std::move(parsed);
+    return true;
+}
+
+}  // namespace DownloadSystem

@@ -1,0 +1,59 @@
+// The log report: "logfile.txt" next to the program, and the log entries as a gzip
+// stream of UTF-16LE JSON posted to the download service.
+#include <string>
+
+#include "DownloadSystem/CGZip.h"
+#include "DownloadSystem/DownloadManager.h"
+#include "DownloadSystem/Endpoints.h"
+#include "DownloadSystem/FileSystem.h"
+#include "DownloadSystem/FileUpload.h"
+#include "Platform/Files.h"
+#include "Platform/SystemError.h"
+#include "Support/ErrorLog.h"
+#include "Support/StringUtils.h"
+
+namespace DownloadSystem {
+
+using vesk::StringUtils;
+
+void DownloadManager::PostLogFile() {
+    std::string programFolder;
+    FileSystem::GetExecutableDirectory(programFolder);
+    vesk::WriteLogFile(programFolder + "/logfile.txt");
+
+    // The work folder is per user and may not exist yet on this machine.
+    if (!workFolder_.empty() && !Platform::Files::MakeDirectoryPath(workFolder_)) {
+        VESK_LOG_FAILURE(u"DownloadManager::PostLogFile unable to create " + workFolder_,
+                         Platform::LastSystemError());
+    }
+    const std::u16string gzPath = workFolder_ + u"/logfile.gz";
+    const std::string text = vesk::GetLogEntries().dump();
+    {
+        zlib::CGZip zip;
+        zip.SetCompressionLevel(9);
+        if (zip.Open(gzPath, zlib::CZipper::ModeWrite)) {
+            zip.WriteString(StringUtils::ToWide(text));
+            zip.Close();
+        }
+    }
+
+    vesk::ByteBuffer body;
+    FileSystem::ReadWholeFile(gzPath, body);
+    if (!body.Empty()) {
+        const StringMap headers = {
+            {u"ComputerId", computerId_},
+            {u"Content-Type", u"application/octet-stream"},
+            {u"DownloadManagerVersion", u"9.5"},
+            {u"Method", u"LogErrorInfo"},
+            {u"User-Agent", u"Sorvan Download Manager / 9.5"},
+        };
+        FileUpload upload;
+        upload.SendBodyRequest(Endpoints::ServiceUrl(), HttpVerb::Post, headers, body);
+    }
+    if (!Platform::Files::Remove(gzPath)) {
+        VESK_REPORT_ERROR(u"DownloadManager::PostLogFile Unable to delete " + gzPath,
+                          Platform::LastSystemError());
+    }
+}
+
+}  // namespace DownloadSystem
