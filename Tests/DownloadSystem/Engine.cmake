@@ -1,0 +1,1 @@
+# Tests of the download engine classes (included by CMakeLists.txt).
