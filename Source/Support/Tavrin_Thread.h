@@ -22,8 +22,9 @@ public:
     Tavrin_Thread(const Tavrin_Thread&) = delete;
     Tavrin_Thread& operator=(const Tavrin_Thread&) = delete;
 
-    // Stops and joins the thread. A derived class whose Run uses its own members must
-    // call Stop in its own destructor: by the time this one runs they are gone.
+    // Stops and joins the thread. Every derived class must call Stop in its own
+    // destructor: once this one runs, the derived part (and its Run) is gone, and a
+    // thread still inside Run would call into a destroyed object.
     virtual ~Tavrin_Thread();
 
     // Sets the running flag and starts a thread on Run. Returns false, with the flag

@@ -7,6 +7,14 @@
 #include <cstdint>
 #include <limits>
 
+// Under the sanitizers, let impossible allocations fail as they do in production.
+extern "C" __attribute__((used, visibility("default"))) const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+extern "C" __attribute__((used, visibility("default"))) const char* __tsan_default_options() {
+    return "allocator_may_return_null=1";
+}
+
 namespace vesk {
 namespace {
 
