@@ -20,6 +20,13 @@ constexpr Rgb White{255, 255, 255};
 constexpr Rgb Black{0, 0, 0};
 constexpr Rgb LogoTopColour{65, 117, 139};
 constexpr Rgb LogoBottomColour{38, 74, 90};
+// Idle CPU share of one core the program may use. Sanitizer builds instrument the frame
+// loop heavily; for them the bound only says "not spinning".
+#ifdef SORVAN_SANITIZED_BUILD
+constexpr double IdleCpuBound = 1.0;
+#else
+constexpr double IdleCpuBound = 0.6;
+#endif
 
 class ProgramWindowTest : public ::testing::Test {
 protected:
@@ -32,7 +39,9 @@ protected:
 
     // Screenshots until the window has drawn its first frame (white at its top-left).
     std::optional<Screenshot> WaitForFirstFrame(const std::string& name) {
-        const auto deadline = std::chrono::steady_clock::now() + 15s;
+        // Building the font atlas dominates start-up; sanitizer builds on a busy machine
+        // take many seconds.
+        const auto deadline = std::chrono::steady_clock::now() + 40s;
         std::optional<Screenshot> shot;
         do {
             shot = Screenshot::Take(display_, ScreenshotPath(name));
@@ -49,6 +58,7 @@ protected:
 
 TEST_F(ProgramWindowTest, ShowsLogoInBorderlessCentredWindowThenEndsCleanly) {
     ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    const auto launched = std::chrono::steady_clock::now();
     ASSERT_TRUE(program.Start(display_));
     XTools x(display_);
 
@@ -67,6 +77,8 @@ TEST_F(ProgramWindowTest, ShowsLogoInBorderlessCentredWindowThenEndsCleanly) {
 
     const auto shot = WaitForFirstFrame("program-window-logo.png");
     ASSERT_TRUE(shot);
+    std::printf("first frame seen %.2f s after launch\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - launched).count());
     SCOPED_TRACE("screenshot: " + shot->File().string());
     EXPECT_TRUE(Near(shot->Pixel(100, 100), Black)) << ToString(shot->Pixel(100, 100));
     EXPECT_TRUE(Near(shot->Pixel(Expected.x + 10, Expected.y + 10), White));
@@ -94,11 +106,17 @@ TEST_F(ProgramWindowTest, ShowsLogoInBorderlessCentredWindowThenEndsCleanly) {
     std::printf("idle CPU: %.3f s over %.3f s = %.0f%% of one core\n", *after - *before, wall,
                 share * 100.0);
     RecordProperty("idle_cpu_percent", static_cast<int>(share * 100.0));
-    EXPECT_LT(share, 0.6);
+    EXPECT_LT(share, IdleCpuBound);
+    if (const auto resident = program.ResidentKiB()) {
+        std::printf("resident memory: %ld KiB\n", *resident);
+    }
 
     ASSERT_TRUE(x.Key("Escape", 960, 540));
+    const auto pressed = std::chrono::steady_clock::now();
     const auto code = program.WaitForExit(5s);
     ASSERT_TRUE(code) << "still running 5 s after Escape";
+    std::printf("ended %.3f s after Escape\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count());
     EXPECT_EQ(*code, 0) << program.Output();
 }
 

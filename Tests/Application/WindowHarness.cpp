@@ -519,6 +519,17 @@ std::optional<double> ProgramUnderTest::CpuSeconds() const {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+std::optional<long> ProgramUnderTest::ResidentKiB() const {
+    std::ifstream status("/proc/" + std::to_string(process_.Pid()) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return std::nullopt;
+}
+
 std::string ProgramUnderTest::Output() const {
     std::ifstream file(folder_ / "output.txt");
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

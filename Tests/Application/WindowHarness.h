@@ -153,7 +153,7 @@ public:
     explicit XTools(const VirtualDisplay& display) : display_(display.DisplayVariable()) {}
 
     // The visible window of process `pid` (X window id), waiting up to `timeout` for it.
-    std::optional<std::string> FindWindow(pid_t pid, std::chrono::milliseconds timeout = 10s) const;
+    std::optional<std::string> FindWindow(pid_t pid, std::chrono::milliseconds timeout = 30s) const;
     std::optional<WindowGeometry> GetGeometry(const std::string& window) const;
     // The window's decorations as its _MOTIF_WM_HINTS ask for them: false when the hints ask
     // for none, true when they ask for some or are absent (the window manager decides).
@@ -198,6 +198,8 @@ public:
     // User plus system CPU time of the whole process (all threads) so far, in seconds;
     // nothing once it has been reaped.
     std::optional<double> CpuSeconds() const;
+    // Resident memory of the process (VmRSS) in KiB; nothing once it has been reaped.
+    std::optional<long> ResidentKiB() const;
 
     const std::filesystem::path& Folder() const { return folder_; }
     const std::filesystem::path& Executable() const { return executable_; }
