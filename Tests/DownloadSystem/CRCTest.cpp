@@ -1,0 +1,56 @@
+// CRC-32: the standard check value and table, pieces against the whole, files read in blocks.
+#include "DownloadSystem/CRC.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "Support/StringUtils.h"
+
+namespace {
+
+using DownloadSystem::CRC;
+
+TEST(CRCTest, StandardCheckValueAndTable) {
+    CRC crc;
+    const std::string digits = "123456789";
+    EXPECT_EQ(crc.Compute(digits.data(), 9), 0xCBF43926u);
+    EXPECT_EQ(crc.Compute(digits.data(), 0), 0u);
+    EXPECT_EQ(crc.Compute(digits.data(), -5), 0u);
+    // Building again gives the same table.
+    crc.BuildTable();
+    EXPECT_EQ(crc.Compute("a", 1), 0xE8B7BE43u);
+    EXPECT_EQ(crc.Extend(0, digits.data(), digits.size()), 0xCBF43926u);
+}
+
+TEST(CRCTest, PiecesGiveTheChecksumOfTheWhole) {
+    CRC crc;
+    std::string data(100000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 7919) >> 3);
+    const std::uint32_t whole = crc.Compute(data.data(), static_cast<std::int32_t>(data.size()));
+    std::uint32_t running = 0;
+    for (std::size_t at = 0; at < data.size(); at += 777)
+        running =
+            crc.Extend(running, data.data() + at, std::min<std::size_t>(777, data.size() - at));
+    EXPECT_EQ(running, whole);
+}
+
+TEST(CRCTest, FileChecksumMatchesMemoryAndMissingFileFails) {
+    const auto path = std::filesystem::temp_directory_path() / "sorvan-crc-test.bin";
+    std::string data(600 * 1024 + 13, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 31 + 7);
+    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<long>(data.size()));
+
+    CRC crc;
+    std::uint32_t found = 1;
+    ASSERT_TRUE(crc.ComputeFile(vesk::StringUtils::ToWide(path.string()), found));
+    EXPECT_EQ(found, crc.Compute(data.data(), static_cast<std::int32_t>(data.size())));
+    std::filesystem::remove(path);
+    EXPECT_FALSE(crc.ComputeFile(vesk::StringUtils::ToWide(path.string()), found));
+}
+
+}  // namespace

@@ -1,0 +1,308 @@
+// Download worker against the in-process HTTPS server: attempts, CRC checks, cut connections,
+// pause and resume, stop, certificate refusal, the memory cap, targets and folders.
+#include "DownloadSystem/FileDownload.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "DownloadSystem/CRC.h"
+#include "DownloadSystem/HttpVerb.h"
+#include "Servers/HttpsServer.h"
+#include "Support/ErrorLog.h"
+#include "Support/StringUtils.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using DownloadSystem::DownloadState;
+using DownloadSystem::FileDownload;
+using TestServers::CertificateKind;
+using TestServers::HttpsServer;
+using TestServers::PatternByte;
+using TestServers::Reply;
+using vesk::StringUtils;
+
+std::string PatternText(std::uint64_t size) {
+    std::string text(size, '\0');
+    for (std::uint64_t i = 0; i < size; ++i)
+        text[i] = static_cast<char>(PatternByte(i));
+    return text;
+}
+
+std::uint32_t CrcOf(const std::string& bytes) {
+    return DownloadSystem::CRC().Compute(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+}
+
+// Log entries whose message starts with `prefix` (and, when given, carry `number`).
+std::size_t CountEntries(const std::string& prefix, std::optional<int> number = std::nullopt) {
+    std::size_t count = 0;
+    for (const auto& entry : vesk::GetLogEntries()) {
+        const std::string message = entry.value("message", "");
+        if (message.rfind(prefix, 0) == 0 && (!number || entry.value("error_number", 0) == *number))
+            ++count;
+    }
+    return count;
+}
+
+struct Listener : DownloadSystem::IDownloadListener {
+    std::atomic<int> finished{0};
+    std::atomic<int> progress{0};
+    void OnDownloadFinished(FileDownload*) override { ++finished; }
+    void OnDownloadProgress(FileDownload*) override { ++progress; }
+};
+
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+class FileDownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vesk::ClearErrors();
+        folder_ = std::filesystem::temp_directory_path() /
+                  (std::string("sorvan-dl-") +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(folder_);
+        vesk::ClearErrors();
+    }
+
+    void Configure(FileDownload& worker, const std::string& path) {
+        worker.SetServer(StringUtils::ToWide(server_.Address()));
+        worker.SetRemotePath(StringUtils::ToWide(path));
+        worker.SetListener(&listener_);
+    }
+    std::u16string Target(const std::string& name) const {
+        return StringUtils::ToWide((folder_ / name).string());
+    }
+    std::string ReadFile(const std::string& name) const {
+        std::ifstream in(folder_ / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void RunToFile(FileDownload& worker, const std::string& name) {
+        ASSERT_TRUE(worker.StartToFile(Target(name)));
+        ASSERT_EQ(worker.Wait(60000), vesk::Tavrin_Thread::WaitEnded);
+    }
+
+    HttpsServer server_;
+    Listener listener_;
+    std::filesystem::path folder_;
+};
+
+TEST_F(FileDownloadTest, NotFoundInMemoryIsTriedFourTimes) {
+    FileDownload worker;
+    Configure(worker, "/missing.txt");
+    worker.DownloadToMemory();
+    EXPECT_EQ(server_.RequestsTo("/missing.txt").size(), 4u);
+    EXPECT_EQ(worker.GetState(), DownloadState::Finished);
+    EXPECT_EQ(worker.GetErrorCode(), 404);
+    EXPECT_TRUE(worker.GetData().Empty());
+    EXPECT_EQ(CountEntries("Response status not 200, but 404 Response headers: HTTP/1.1 404",
+                           vesk::ErrorNumber::ResponseStatusNot200),
+              4u);
+    EXPECT_EQ(listener_.finished, 1);
+}
+
+TEST_F(FileDownloadTest, ToFileSendsTheAgentAndSuffixAndChecksTheCrc) {
+    const std::string content = PatternText(300000);
+    server_.SetReply("/rel/file.bin", Reply::Pattern(content.size()));
+    FileDownload worker;
+    Configure(worker, "/rel/file.bin");
+    worker.SetRemoteFile(u"?sig=abc");
+    worker.SetExpectedCrc(CrcOf(content));
+    RunToFile(worker, "file.bin");
+
+    EXPECT_EQ(worker.GetState(), DownloadState::Finished);
+    EXPECT_EQ(ReadFile("file.bin"), content);
+    EXPECT_EQ(worker.GetBytesDone(), content.size());
+    const auto requests = server_.RequestsTo("/rel/file.bin");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/rel/file.bin?sig=abc");
+    EXPECT_EQ(requests[0].Header("User-Agent"), "Sorvan Download Manager / 9.5");
+    EXPECT_GE(listener_.progress, static_cast<int>(content.size() / 1024));
+    EXPECT_EQ(listener_.finished, 1);
+}
+
+TEST_F(FileDownloadTest, CrcThatNeverMatchesIsTriedFourTimes) {
+    server_.SetReply("/f.bin", Reply::Pattern(5000));
+    FileDownload worker;
+    Configure(worker, "/f.bin");
+    worker.SetExpectedCrc(0x12345678);
+    RunToFile(worker, "f.bin");
+    EXPECT_EQ(server_.RequestsTo("/f.bin").size(), 4u);
+    EXPECT_EQ(worker.GetState(), DownloadState::Finished);
+    // Each attempt recreated the file, so it holds one copy, not four.
+    EXPECT_EQ(ReadFile("f.bin"), PatternText(5000));
+    const std::string expected =
+        "Download: " + (folder_ / "f.bin").string() +
+        " incorrect CRC. Expected: 305419896 found: " +
+        std::to_string(static_cast<std::int32_t>(CrcOf(PatternText(5000)))) +
+        " bytes read: 5000Retrying download";
+    EXPECT_EQ(CountEntries(expected, vesk::ErrorNumber::RetryingDownload), 4u);
+}
+
+TEST_F(FileDownloadTest, CutConnectionIsRetriedWithAndWithoutCrc) {
+    const std::string content = PatternText(200000);
+    Reply cut = Reply::Pattern(content.size());
+    cut.dropAfter = 70000;
+    for (const bool withCrc : {true, false}) {
+        server_.ClearRequests();
+        server_.SetReplies("/cut.bin", {cut, Reply::Pattern(content.size())});
+        FileDownload worker;
+        Configure(worker, "/cut.bin");
+        worker.SetExpectedCrc(withCrc ? CrcOf(content) : 0);
+        RunToFile(worker, "cut.bin");
+        EXPECT_EQ(server_.RequestsTo("/cut.bin").size(), 2u) << withCrc;
+        EXPECT_EQ(ReadFile("cut.bin"), content) << withCrc;
+    }
+    EXPECT_EQ(CountEntries("Error reading file, reconnecting."), 2u);
+}
+
+TEST_F(FileDownloadTest, PauseKeepsTheConnectionAndResumesAtTheSameByte) {
+    const std::uint64_t size = 3 * 1024 * 1024;
+    Reply slow = Reply::Pattern(size);
+    slow.slowPiece = 32 * 1024;
+    slow.slowPause = 15ms;
+    server_.SetReply("/slow.bin", slow);
+    FileDownload worker;
+    Configure(worker, "/slow.bin");
+    worker.SetExpectedCrc(CrcOf(PatternText(size)));
+    ASSERT_TRUE(worker.StartToFile(Target("slow.bin")));
+    ASSERT_TRUE(WaitUntil([&] { return worker.GetBytesDone() > 100000; }));
+
+    EXPECT_TRUE(worker.TogglePause());
+    std::this_thread::sleep_for(300ms);  // a read under way when pausing may still land
+    const std::uint64_t held = worker.GetBytesDone();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(worker.GetBytesDone(), held);
+    EXPECT_LT(held, size);
+    EXPECT_EQ(worker.GetState(), DownloadState::Downloading);
+
+    EXPECT_FALSE(worker.TogglePause());
+    ASSERT_EQ(worker.Wait(60000), vesk::Tavrin_Thread::WaitEnded);
+    EXPECT_EQ(ReadFile("slow.bin"), PatternText(size));
+    // One request and one connection: nothing was reopened or fetched again.
+    EXPECT_EQ(server_.RequestsTo("/slow.bin").size(), 1u);
+    EXPECT_EQ(server_.ConnectionCount(), 1u);
+}
+
+TEST_F(FileDownloadTest, StopDuringATransferEndsPromptly) {
+    Reply endless;
+    endless.endless = true;
+    server_.SetReply("/endless", endless);
+    for (const bool paused : {false, true}) {
+        FileDownload worker;
+        Configure(worker, "/endless");
+        ASSERT_TRUE(worker.StartToFile(Target("endless.bin")));
+        ASSERT_TRUE(WaitUntil([&] { return worker.GetBytesDone() > 0; }));
+        if (paused)
+            worker.TogglePause();
+        const auto start = std::chrono::steady_clock::now();
+        worker.Stop(vesk::Tavrin_Thread::Infinite);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, 1s) << "paused " << paused;
+        EXPECT_EQ(worker.GetState(), DownloadState::Finished);
+    }
+}
+
+TEST_F(FileDownloadTest, UnverifiedCertificateIsRefusedWithItsNumber) {
+    HttpsServer stranger(CertificateKind::UnknownAuthority);
+    FileDownload worker;
+    worker.SetServer(StringUtils::ToWide(stranger.Address()));
+    worker.SetRemotePath(u"/list.txt");
+    worker.DownloadToMemory();
+    EXPECT_TRUE(worker.GetData().Empty());
+    EXPECT_EQ(stranger.Requests().size(), 0u);
+    EXPECT_GE(stranger.HandshakeFailures(), 1u);
+    EXPECT_EQ(CountEntries("Connection::HttpSendRequest failed for: ", 12045), 4u);
+}
+
+TEST_F(FileDownloadTest, EndlessBodyInMemoryStopsAtTheCap) {
+    Reply endless;
+    endless.endless = true;
+    server_.SetReply("/endless", endless);
+    FileDownload worker;
+    Configure(worker, "/endless");
+    worker.DownloadToMemory();
+    EXPECT_EQ(worker.GetState(), DownloadState::Finished);
+    EXPECT_TRUE(worker.GetData().Empty());
+    EXPECT_EQ(server_.RequestsTo("/endless").size(), 1u);
+    EXPECT_EQ(CountEntries("FileDownload: reply larger than " +
+                           std::to_string(DownloadSystem::MaxReplyBytes)),
+              1u);
+}
+
+TEST_F(FileDownloadTest, MemoryModeKeepsOrWritesTheData) {
+    server_.SetReply("/list.txt", Reply::Text(200, "alpha\nbeta\n"));
+    server_.SetReply("/empty.txt", Reply::Text(200, ""));
+
+    FileDownload kept;
+    Configure(kept, "/list.txt");
+    kept.SetExpectedCrc(CrcOf("alpha\nbeta\n"));
+    kept.DownloadToMemory();
+    EXPECT_EQ(kept.GetData().AsText(), "alpha\nbeta\n");
+    EXPECT_EQ(kept.GetBytesDone(), 0u);
+    EXPECT_EQ(CountEntries("Checking CRC: 1"), 1u);
+
+    // With a target the data lands in a new folder (one level) and the buffer is emptied;
+    // Restart with empty text keeps that target and the memory mode.
+    FileDownload written;
+    Configure(written, "/list.txt");
+    written.DownloadToMemory(Target("sub/list.txt"));
+    EXPECT_EQ(written.GetState(), DownloadState::Finished);
+    EXPECT_TRUE(written.GetData().Empty());
+    EXPECT_EQ(ReadFile("sub/list.txt"), "alpha\nbeta\n");
+    std::filesystem::remove(folder_ / "sub/list.txt");
+    ASSERT_TRUE(written.Restart());
+    written.Wait(vesk::Tavrin_Thread::Infinite);
+    EXPECT_EQ(ReadFile("sub/list.txt"), "alpha\nbeta\n");
+    EXPECT_EQ(server_.RequestsTo("/list.txt").size(), 3u);
+
+    FileDownload empty;
+    Configure(empty, "/empty.txt");
+    empty.DownloadToMemory();
+    EXPECT_EQ(server_.RequestsTo("/empty.txt").size(), 1u);
+    FileDownload emptyWithCrc;
+    Configure(emptyWithCrc, "/empty.txt");
+    emptyWithCrc.SetExpectedCrc(5);
+    emptyWithCrc.DownloadToMemory();
+    EXPECT_EQ(server_.RequestsTo("/empty.txt").size(), 5u);
+    EXPECT_EQ(CountEntries("Download:  incorrect CRC. Expected: 5 found: 0 bytes read: 0"), 4u);
+}
+
+TEST_F(FileDownloadTest, FolderIsCreatedOneLevelDeepOnly) {
+    server_.SetReply("/a.bin", Reply::Text(200, "abc"));
+    FileDownload worker;
+    Configure(worker, "/a.bin");
+    RunToFile(worker, "new/a.bin");
+    EXPECT_EQ(ReadFile("new/a.bin"), "abc");
+
+    FileDownload deep;
+    Configure(deep, "/a.bin");
+    RunToFile(deep, "x/y/a.bin");
+    EXPECT_EQ(deep.GetState(), DownloadState::Idle);
+    EXPECT_EQ(server_.RequestsTo("/a.bin").size(), 1u);
+    const auto messages = vesk::GetErrorMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Unable to create directory: " + (folder_ / "x/y").string());
+    EXPECT_EQ(listener_.finished, 1);
+}
+
+}  // namespace

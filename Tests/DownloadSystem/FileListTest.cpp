@@ -1,0 +1,64 @@
+// File list text, local names, the name safety rule and the size and CRC fields.
+#include <gtest/gtest.h>
+
+#include "DownloadSystem/FileList.h"
+
+namespace DownloadSystem {
+namespace {
+
+TEST(FileListTest, ParsesEntriesThatEndWithSemicolon) {
+    const FileList two = ParseFileListText(u"a.bin\r\n10\r\n-5\r\n;b.exe\r\n20\r\n7;");
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[0].fields, (std::vector<std::u16string>{u"a.bin", u"10", u"-5"}));
+    EXPECT_EQ(two[1].fields, (std::vector<std::u16string>{u"b.exe", u"20", u"7"}));
+
+    // Whatever follows the last ";" is an unfinished entry.
+    EXPECT_EQ(ParseFileListText(u"a.bin\r\n10\r\n-5;b.exe\r\n20\r\n7").size(), 1u);
+    EXPECT_TRUE(ParseFileListText(u"a.bin\r\n10\r\n-5").empty());
+    EXPECT_TRUE(ParseFileListText(u"").empty());
+
+    // A line break after ";" gives the next entry an empty first field.
+    const FileList shifted = ParseFileListText(u"a\r\n1\r\n2;\r\nb\r\n3\r\n4;");
+    ASSERT_EQ(shifted.size(), 2u);
+    EXPECT_EQ(shifted[1].fields.at(0), u"");
+    EXPECT_FALSE(IsPlainFileName(shifted[1].fields.at(0)));
+}
+
+TEST(FileListTest, LocalNamesTakeTheProductSuffix) {
+    EXPECT_EQ(MakeLocalName(u"Setup.exe", u"_P1"), u"Setup_P1.exe");
+    EXPECT_EQ(MakeLocalName(u"Setup-1a.bin", u"_P1"), u"Setup_P1-1a.bin");
+    EXPECT_EQ(MakeLocalName(u"abcdefg", u"_P1"), u"_P1abcdefg");
+    // Too short for the slice position: the suffix goes in front, the extension stays.
+    EXPECT_EQ(MakeLocalName(u"a.bin", u"_P1"), u"_P1a.bin");
+    EXPECT_EQ(MakeLocalName(u"", u"_P1"), u"_P1");
+}
+
+TEST(FileListTest, OnlyPlainNamesAreSafe) {
+    EXPECT_TRUE(IsPlainFileName(u"Setup-1a.bin"));
+    EXPECT_TRUE(IsPlainFileName(u"..hidden"));
+    for (const char16_t* name : {u"", u".", u"..", u"../x.bin", u"a/b", u"a\\b", u"/etc/passwd",
+                                 u"C:x", u"a\nb"}) {
+        EXPECT_FALSE(IsPlainFileName(name)) << "accepted an unsafe name";
+    }
+}
+
+TEST(FileListTest, CrcFieldIsSignedDecimalWithSaturation) {
+    // 0xCBF43926 written as its negative two's complement.
+    EXPECT_EQ(static_cast<std::uint32_t>(ParseExpectedCrc(u"-873187034")), 0xCBF43926u);
+    // The same value as unsigned decimal saturates and can never match.
+    EXPECT_EQ(ParseExpectedCrc(u"3421780262"), 2147483647);
+    EXPECT_EQ(ParseExpectedCrc(u"-99999999999"), -2147483647 - 1);
+    EXPECT_EQ(ParseExpectedCrc(u"  +42x"), 42);
+    EXPECT_EQ(ParseExpectedCrc(u"abc"), 0);
+}
+
+TEST(FileListTest, SizeFieldAcceptsBasePrefixesAndSaturates) {
+    EXPECT_EQ(ParseListSize(u"1000"), 1000u);
+    EXPECT_EQ(ParseListSize(u"0x10"), 16u);
+    EXPECT_EQ(ParseListSize(u"010"), 8u);
+    EXPECT_EQ(ParseListSize(u"99999999999"), 4294967295u);
+    EXPECT_EQ(ParseListSize(u""), 0u);
+}
+
+}  // namespace
+}  // namespace DownloadSystem
