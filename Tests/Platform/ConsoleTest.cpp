@@ -13,14 +13,6 @@
 namespace Platform {
 namespace {
 
-TEST(ConsoleTest, PlainTextWhenNotATerminal) {
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(IsConsoleTerminal(ConsoleStream::Out));
-    WriteConsoleText(ConsoleStream::Out, "hello\n", 12);
-    SetConsoleTextColour(ConsoleStream::Out, 4);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "hello\n");
-}
-
 // Standard output pointed at a pseudo-terminal shows the colour, then the reset.
 TEST(ConsoleTest, ColourAndResetOnATerminal) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);

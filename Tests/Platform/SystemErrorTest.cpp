@@ -16,10 +16,5 @@ TEST(SystemErrorTest, TextForKnownAndUnknownNumbers) {
     EXPECT_EQ(SystemErrorText(12002), "");
 }
 
-TEST(SystemErrorTest, LastErrorIsTheCallingThreadsOwn) {
-    EXPECT_EQ(std::fopen("/nonexistent-dir/for/sure", "r"), nullptr);
-    EXPECT_EQ(LastSystemError(), ENOENT);
-}
-
 }  // namespace
 }  // namespace Platform

@@ -38,15 +38,6 @@ TEST(ConsoleLogTest, VerboseIsGatedAndNullFormatPrintsNothing) {
     SetVerbosity(0);
 }
 
-TEST(ConsoleLogTest, ColourTableMatchesConsoleAttributes) {
-    EXPECT_EQ(ConsoleAttribute(ConsoleColor::Grey), 7);
-    EXPECT_EQ(ConsoleAttribute(ConsoleColor::Red), 4);
-    EXPECT_EQ(ConsoleAttribute(ConsoleColor::BrightRed), 12);
-    EXPECT_EQ(ConsoleAttribute(ConsoleColor::BrightMagenta), 13);
-    EXPECT_EQ(ConsoleAttribute(ConsoleColor::BrightBlue), 9);
-    EXPECT_EQ(ConsoleAttribute(static_cast<ConsoleColor>(40)), 7);
-}
-
 TEST(ConsoleLogTest, MessagesFromManyThreadsNeverInterleave) {
     constexpr int Threads = 6;
     constexpr int PerThread = 100;

@@ -60,12 +60,5 @@ TEST(FormattingTest, RandomStringUsesOnlyTheAlphabet) {
     EXPECT_EQ(RandomString(4, ""), "");
 }
 
-TEST(FormattingTest, Utf8Conversions) {
-    EXPECT_EQ(WideToUtf8(u"Sorvan_\u00e9"), "Sorvan_\xc3\xa9");
-    EXPECT_EQ(Utf8ToWide("Sorvan_\xc3\xa9"), u"Sorvan_\u00e9");
-    EXPECT_EQ(WideToUtf8(u""), "");
-    EXPECT_EQ(Utf8ToWide(""), u"");
-}
-
 }  // namespace
 }  // namespace vesk

@@ -76,16 +76,6 @@ TEST_F(Tavrin_ThreadTest, StopWithoutThreadDoesNothing) {
     EXPECT_EQ(GetLogEntries().size(), 0u);
 }
 
-TEST_F(Tavrin_ThreadTest, WaitReturnsWhenRunReturns) {
-    std::atomic<int> runs{0};
-    FunctionThread thread([&](FunctionThread&) { runs++; });
-    ASSERT_TRUE(thread.Start());
-    EXPECT_EQ(thread.Wait(Tavrin_Thread::Infinite), Tavrin_Thread::WaitEnded);
-    EXPECT_EQ(runs.load(), 1);
-    EXPECT_FALSE(thread.IsRunning());
-    EXPECT_EQ(thread.GetThreadId(), std::thread::id());
-}
-
 TEST_F(Tavrin_ThreadTest, StopReachesPollingWorkerWithinTimeout) {
     PollingThread thread;
     ASSERT_TRUE(thread.Start());
@@ -139,7 +129,8 @@ TEST_F(Tavrin_ThreadTest, StartsAgainAfterEndingAndRefusesWhileRunning) {
     FunctionThread thread([&](FunctionThread&) { runs++; });
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(thread.Start());
-        thread.Wait(Tavrin_Thread::Infinite);
+        EXPECT_EQ(thread.Wait(Tavrin_Thread::Infinite), Tavrin_Thread::WaitEnded);
+        EXPECT_FALSE(thread.IsRunning());
     }
     EXPECT_EQ(runs.load(), 3);
 }
