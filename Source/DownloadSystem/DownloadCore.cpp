@@ -11,7 +11,9 @@ namespace DownloadSystem {
 
 using vesk::StringUtils;
 
-DownloadCore::DownloadCore() : manager_(std::make_shared<DownloadManager>()) {}
+DownloadCore::DownloadCore() : manager_(std::make_shared<DownloadManager>()) {
+    manager_->SetWorkFolder(GetWorkFolder());
+}
 
 DownloadCore::~DownloadCore() {
     if (manager_) {

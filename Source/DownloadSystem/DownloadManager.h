@@ -47,6 +47,10 @@ public:
     void StartDownload(const std::u16string& listName, const std::u16string& urlPrefix,
                        const std::u16string& downloadFolder, const std::u16string& workFolder);
 
+    // The per-user folder of the log report, known before any download starts (the
+    // report matters most when the manifest request failed). Interface thread only.
+    void SetWorkFolder(const std::u16string& workFolder) { workFolder_ = workFolder; }
+
     // Flips the pause state; it applies to the file in transfer and to every later one.
     void TogglePauseAll();
     bool IsPaused() const { return paused_.load(); }

@@ -21,8 +21,13 @@ void DownloadManager::PostLogFile() {
     FileSystem::GetExecutableDirectory(programFolder);
     vesk::WriteLogFile(programFolder + "/logfile.txt");
 
+    // Without a work folder the compressed file would land in the file system's root.
+    if (workFolder_.empty()) {
+        VESK_LOG_FAILURE("DownloadManager::PostLogFile no work folder; the report is not sent", 0);
+        return;
+    }
     // The work folder is per user and may not exist yet on this machine.
-    if (!workFolder_.empty() && !Platform::Files::MakeDirectoryPath(workFolder_)) {
+    if (!Platform::Files::MakeDirectoryPath(workFolder_)) {
         VESK_LOG_FAILURE(u"DownloadManager::PostLogFile unable to create " + workFolder_,
                          Platform::LastSystemError());
     }

@@ -3,8 +3,8 @@
 // pause and the log report.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <zlib.h>
+#include <nlohmann/json.hpp>
 
 #include "Configuration.h"
 #include "EngineFixture.h"
@@ -157,9 +157,10 @@ TEST_F(DownloadCoreTest, AFileThatNeverVerifiesEndsAfterEightPasses) {
     DownloadCore core;
     RunDownload(core);
 
-    EXPECT_TRUE(HasErrorMessage("Maximum download attempts exceeded. If there are no network or "
-                                "file errors, it could be that the files are removed from disk "
-                                "after writing"));
+    EXPECT_TRUE(
+        HasErrorMessage("Maximum download attempts exceeded. If there are no network or "
+                        "file errors, it could be that the files are removed from disk "
+                        "after writing"));
     EXPECT_EQ(vesk::GetUserMessage(),
               "Downloading setup failed. You are now directed to our Support Center for help.");
     // Eight passes, each fetching the file with the worker's four attempts.
@@ -261,8 +262,7 @@ TEST_F(DownloadCoreTest, TheLogReportReachesTheServiceAsGzippedUtf16Json) {
         }
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Accept-Encoding", "ComputerId", "Content-Type",
-                                               "DownloadManagerVersion", "Method",
-                                               "User-Agent"}));
+                                               "DownloadManagerVersion", "Method", "User-Agent"}));
     EXPECT_EQ(reports[0].Header("Content-Type"), "application/octet-stream");
     EXPECT_EQ(reports[0].Header("DownloadManagerVersion"), "9.5");
 

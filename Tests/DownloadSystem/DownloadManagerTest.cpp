@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "Configuration.h"
 #include "DownloadSystem/ComputerId.h"
 #include "EngineFixture.h"
 #include "SignedPath.h"

@@ -120,8 +120,7 @@ protected:
     }
 
     // Adds a file to the release; the list is rebuilt from every file added so far.
-    void AddFile(const std::string& name, const std::string& bytes,
-                 TestServers::Reply reply = {}) {
+    void AddFile(const std::string& name, const std::string& bytes, TestServers::Reply reply = {}) {
         reply.body = bytes;
         files_[name] = bytes;
         order_.push_back(name);
@@ -144,13 +143,13 @@ protected:
 
     // A setup program that writes its working folder into "setup-ran.txt".
     void AddSetupProgram() {
-        AddFile("Setup.exe",
-                "#!/bin/sh\npwd > '" + (root_ / "setup-ran.txt").string() + "'\n");
+        AddFile("Setup.exe", "#!/bin/sh\npwd > '" + (root_ / "setup-ran.txt").string() + "'\n");
     }
 
     // The local file of a listed name.
     fs::path Local(const std::string& name) const {
-        const std::u16string local = MakeLocalName(Wide(name), Wide(std::string("_") + ProductCode));
+        const std::u16string local =
+            MakeLocalName(Wide(name), Wide(std::string("_") + ProductCode));
         return programFolder_ / vesk::StringUtils::ToNarrow(local);
     }
 

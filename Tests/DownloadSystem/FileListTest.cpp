@@ -36,8 +36,8 @@ TEST(FileListTest, LocalNamesTakeTheProductSuffix) {
 TEST(FileListTest, OnlyPlainNamesAreSafe) {
     EXPECT_TRUE(IsPlainFileName(u"Setup-1a.bin"));
     EXPECT_TRUE(IsPlainFileName(u"..hidden"));
-    for (const char16_t* name : {u"", u".", u"..", u"../x.bin", u"a/b", u"a\\b", u"/etc/passwd",
-                                 u"C:x", u"a\nb"}) {
+    for (const char16_t* name :
+         {u"", u".", u"..", u"../x.bin", u"a/b", u"a\\b", u"/etc/passwd", u"C:x", u"a\nb"}) {
         EXPECT_FALSE(IsPlainFileName(name)) << "accepted an unsafe name";
     }
 }
