@@ -126,6 +126,13 @@ void CoreUI::Shutdown() {
         glfwSetKeyCallback(window_, nullptr);
         glfwSetCharCallback(window_, nullptr);
     }
+    // Cursors belong to the window library's session; a later Init may follow a new one.
+    for (GLFWcursor*& cursor : cursors_) {
+        if (cursor != nullptr) {
+            glfwDestroyCursor(cursor);
+            cursor = nullptr;
+        }
+    }
     ImGui::DestroyContext();
     fonts_.clear();
     frameBegun_ = false;

@@ -35,8 +35,9 @@ public:
     // draws. Does nothing unless a frame was begun.
     void Render();
 
-    // Destroys the UI context and removes the input callbacks; the window stays. After this
-    // the instance reads as not initialised.
+    // Destroys the UI context and the cursors and removes the input callbacks; the window
+    // stays. Call before the window library ends. After this the instance reads as not
+    // initialised and may be initialised again.
     void Shutdown();
 
     // The font of the given index (0..5: 8, 12, 16, 24, 32, 64 px), or null.
