@@ -81,6 +81,17 @@ std::filesystem::path MakeTemporaryFolder(const std::string& prefix) {
     return pattern;
 }
 
+// Children that must not outlive the test process (Xvfb, the program) are started through
+// setpriv with a parent-death signal, so a test that crashes or is killed leaves no server
+// behind. Without setpriv they start directly.
+std::vector<std::string> TiedToThisProcess(std::vector<std::string> argv) {
+    static const bool hasSetpriv = OnPath("setpriv");
+    if (hasSetpriv) {
+        argv.insert(argv.begin(), {"setpriv", "--pdeathsig", "KILL", "--"});
+    }
+    return argv;
+}
+
 }  // namespace
 
 bool HasWindowTools() {
@@ -266,9 +277,9 @@ bool VirtualDisplay::Start(int width, int height, std::chrono::milliseconds time
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     // -displayfd: Xvfb takes the first free display number and writes it once it accepts
     // connections, which answers both "which number" and "is it ready".
-    const bool started = server_.Start(
-        {"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, {}, {},
-        {}, fds[1]);
+    const bool started = server_.Start(TiedToThisProcess({"Xvfb", "-displayfd", "3", "-screen", "0",
+                                                          screen, "-nolisten", "tcp", "-noreset"}),
+                                       {}, {}, {}, fds[1]);
     close(fds[1]);
     if (!started) {
         close(fds[0]);
@@ -494,7 +505,8 @@ bool ProgramUnderTest::Start(const EnvironmentChanges& changes) {
     if (executable_.empty() || !std::filesystem::exists(executable_)) {
         return false;
     }
-    return process_.Start({executable_.string()}, changes, folder_ / "output.txt", folder_);
+    return process_.Start(TiedToThisProcess({executable_.string()}), changes,
+                          folder_ / "output.txt", folder_);
 }
 
 std::optional<double> ProgramUnderTest::CpuSeconds() const {

@@ -13,8 +13,9 @@
 //
 // Every wait is bounded; a timed-out external command is killed. Destructors kill what is
 // still running (the program, then Xvfb) and remove the temporary folder, so a failed
-// assertion leaves nothing behind. Needs Xvfb, xdotool, xprop and ImageMagick's import
-// (HasWindowTools tells whether they are installed).
+// assertion leaves nothing behind; a test process that dies takes Xvfb and the program
+// with it (parent-death signal through setpriv). Needs Xvfb, xdotool, xprop and ImageMagick's
+// import (HasWindowTools tells whether they are installed).
 #pragma once
 
 #include <sys/types.h>
