@@ -170,6 +170,30 @@ TEST_F(DownloadCoreTest, AFileThatNeverVerifiesEndsAfterEightPasses) {
     EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
 }
 
+TEST_F(DownloadCoreTest, SetupThatIsMissingOrCannotStartIsExplained) {
+    AddFile("Data-1a.bin", PatternBytes(3000));
+    {
+        DownloadCore core;
+        RunDownload(core);
+        EXPECT_TRUE(HasErrorMessage("Failed to run setup. Setup executable is missing."));
+        EXPECT_EQ(vesk::GetUserMessage(), "Failed to run setup. Setup executable is missing.");
+    }
+    // A program the system cannot run: the user is told where it is and gets the folder.
+    AddFile("Setup.exe", "not a program\n");
+    {
+        DownloadCore core;
+        RunDownload(core);
+        const std::string expected =
+            "Unable to start setup. You can start it manually by "
+            "executing the file " +
+            Local("Setup.exe").string() + " in folder " + programFolder_.string() +
+            ". The error message is: ";
+        EXPECT_EQ(vesk::GetUserMessage().rfind(expected, 0), 0u) << vesk::GetUserMessage();
+        EXPECT_TRUE(HasErrorMessage(expected));
+        EXPECT_EQ(WaitForFile(root_ / "opened.txt"), programFolder_.string() + "\n");
+    }
+}
+
 TEST_F(DownloadCoreTest, AnUnsafeNameInTheListWritesNothing) {
     AddFile("Data-1a.bin", PatternBytes(1000));
     const std::string evil = PatternBytes(10);
