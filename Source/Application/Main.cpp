@@ -1,10 +1,10 @@
-// Process entry: configures the application window, runs the frame loop and ends the
-// process as soon as the loop is over.
+// Process entry: configures the application window, hands its frames to the interface
+// controller, runs the frame loop and ends the process as soon as the loop is over.
 #include <cstdio>
 #include <cstdlib>
 
 #include "Application/Application.h"
-#include "Application/StartupScreen.h"
+#include "Interface/DownloadManagerInterface.h"
 
 namespace {
 
@@ -23,13 +23,15 @@ int main() {
     application.SetTitle("Sorvan Download Manager");
     application.SetWindowMode(vesk::WindowMode::Borderless);
     application.SetSize(1200, 640);
-    application.SetCreatedHandler([] { vesk::SetupStartupScreen(); });
+    vesk::SetApplicationWindow(&application);
+    application.SetCreatedHandler([] { vesk::DownloadManagerInterface::Get()->Setup(1); });
     application.SetDrawFrameHandler(
-        [&application] { return vesk::DrawStartupScreen(application); });
+        [] { return vesk::DownloadManagerInterface::Get()->DrawMainWindow(); });
 
     if (application.Create()) {
         application.Run();
     }
     application.Shutdown();
+    vesk::SetApplicationWindow(nullptr);
     EndProcess(0);
 }

@@ -11,8 +11,13 @@ namespace {
 
 ImFont* AddFont(ImFontAtlas& atlas, float size) {
     // The atlas keeps pointers to the ranges until it is built, so they are static.
-    static const ImWchar iconRanges[] = {static_cast<ImWchar>(IconFirstCodePoint),
-                                         static_cast<ImWchar>(IconLastCodePoint), 0};
+    static const ImWchar iconRanges[] = {static_cast<ImWchar>(IconTimes),
+                                         static_cast<ImWchar>(IconTimes),
+                                         static_cast<ImWchar>(IconPlay),
+                                         static_cast<ImWchar>(IconPause),
+                                         static_cast<ImWchar>(IconWindowMinimize),
+                                         static_cast<ImWchar>(IconWindowMinimize),
+                                         0};
     ImFontConfig text;
     text.FontDataOwnedByAtlas = false;  // the bytes are static data of the program
     ImFont* font =

@@ -9,9 +9,12 @@ struct ImFontAtlas;
 
 namespace vesk {
 
-// Icon code points merged into every font; labels write icons as these code points.
-inline constexpr unsigned IconFirstCodePoint = 0xE005;
-inline constexpr unsigned IconLastCodePoint = 0xF8FF;
+// The icon glyphs the screens draw, merged into every font. Only these are merged: the whole
+// icon range at six sizes would need a 4096 x 4096 atlas.
+inline constexpr unsigned IconTimes = 0xF00D;           // exit
+inline constexpr unsigned IconPlay = 0xF04B;            // resume
+inline constexpr unsigned IconPause = 0xF04C;           // pause
+inline constexpr unsigned IconWindowMinimize = 0xF2D1;  // minimise
 
 // Font index -> pixel size of the UI fonts.
 inline constexpr float FontSizes[] = {8.0f, 12.0f, 16.0f, 24.0f, 32.0f, 64.0f};

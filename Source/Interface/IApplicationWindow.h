@@ -26,4 +26,9 @@ public:
     virtual bool GetCursorScreenPosition(int& x, int& y) const = 0;
 };
 
+// The program's window as the screens reach it: set by the shell once the window exists;
+// null before that (the screens then draw nothing that needs it).
+IApplicationWindow* GetApplicationWindow();
+void SetApplicationWindow(IApplicationWindow* window);
+
 }  // namespace vesk

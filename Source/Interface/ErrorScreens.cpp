@@ -1,0 +1,82 @@
+// The two screens that end an unsuccessful run: the download error screen (over the left
+// panel, with the user message) and the grey request-failed screen. Each has one Exit
+// button; its click makes the controller post the log report and end the program.
+#include <imgui.h>
+
+#include <string>
+
+#include "Interface/CoreUI.h"
+#include "Interface/DownloadManagerInterface.h"
+#include "Interface/IApplicationWindow.h"
+#include "Interface/ScreenStyle.h"
+#include "Interface/Texture.h"
+#include "Support/ErrorLog.h"
+
+namespace vesk {
+
+namespace {
+constexpr const char* RequestFailedText =
+    "Downloading setup failed. You are now directed to our Support Center for help.";
+constexpr ImU32 MessageColour = IM_COL32(10, 10, 10, 255);
+}  // namespace
+
+bool DownloadManagerInterface::DrawDownloadErrorScreen() {
+    IApplicationWindow* window = GetApplicationWindow();
+    if (!CoreUI::Get()->IsInitialized() || window == nullptr) {
+        return false;
+    }
+    const float W = static_cast<float>(window->GetWidth());
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    if (const auto header = GetCoreTexture("logo_background")) {
+        draw->AddImage(header->GetHandle(), ImVec2(static_cast<float>(header->GetWidth()), 0.0f),
+                       ImVec2(W, static_cast<float>(header->GetHeight())), ImVec2(0, 0),
+                       ImVec2(1, 1), White());
+    }
+    const std::string message = GetUserMessage();
+    if (!message.empty()) {
+        const float wrap = W * 0.35f;
+        const ImVec2 size = MeasureText(3, 20.0f, message.c_str(), wrap);
+        DrawText(3, 20.0f, ImVec2(W * 0.75f - size.x / 2.0f, 369.0f), MessageColour,
+                 message.c_str(), wrap);
+    }
+    return !DrawExitButton(W * 0.75f);
+}
+
+bool DownloadManagerInterface::DrawRequestFailedScreen() {
+    IApplicationWindow* window = GetApplicationWindow();
+    if (!CoreUI::Get()->IsInitialized() || window == nullptr) {
+        return false;
+    }
+    const float W = static_cast<float>(window->GetWidth());
+    const float H = static_cast<float>(window->GetHeight());
+    ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(0.0f, 0.0f), ImGui::GetWindowSize(),
+                                              IM_COL32(100, 100, 100, 255));
+    const ImVec2 size = MeasureText(3, 20.0f, RequestFailedText, W);
+    DrawText(3, 20.0f, ImVec2(W / 2.0f - size.x / 2.0f, H / 2.0f - 1.0f), MessageColour,
+             RequestFailedText, W);
+    return !DrawExitButton(W * 0.5f);
+}
+
+bool DownloadManagerInterface::DrawExitButton(float cx) {
+    const ImVec2 topLeft(cx - 80.0f, 500.0f);
+    const ImVec2 size(160.0f, 38.0f);
+    bool hovered = false;
+    bool held = false;
+    const bool clicked =
+        CustomButton("ERROR_EXIT_BUTTON", topLeft.x, topLeft.y, size.x, size.y, hovered, held);
+    const ImU32 colour = hovered && held ? White(176.0f / 255.0f) : White();
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImVec2 bottomRight(topLeft.x + size.x, topLeft.y + size.y);
+    if (hovered) {
+        draw->AddRectFilled(topLeft, bottomRight, IM_COL32(255, 255, 255, 40));
+        ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
+    }
+    draw->AddRect(topLeft, bottomRight, colour, 0.0f, 0, 1.0f);
+    const ImVec2 label = MeasureText(4, 20.0f, "Exit");
+    DrawText(4, 20.0f,
+             ImVec2(topLeft.x + 80.0f - label.x / 2.0f, topLeft.y + label.y / 2.0f - 1.0f), colour,
+             "Exit");
+    return clicked;
+}
+
+}  // namespace vesk

@@ -1,0 +1,175 @@
+// The progress panel: drawn every frame from the stored progress; the figures are read
+// from the download engine at most once a second.
+#include "ProgressScreen.h"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "DownloadSystem/DownloadCore.h"
+#include "Interface/CoreUI.h"
+#include "Interface/DownloadManagerInterface.h"
+#include "Interface/IApplicationWindow.h"
+#include "Interface/ScreenStyle.h"
+#include "Interface/Texture.h"
+#include "Support/Formatting.h"
+#include "Support/FrameTimer.h"
+#include "Support/StringUtils.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr const char* PlayGlyph = "\xef\x81\x8b";   // U+F04B
+constexpr const char* PauseGlyph = "\xef\x81\x8c";  // U+F04C
+
+// The table's figures as last read; they live for the whole process.
+struct Figures {
+    bool refreshed = false;
+    float lastRefresh = 0.0f;
+    std::string folderText;
+    std::uint64_t totalBytes = 0;
+    std::uint64_t bytesDone = 0;
+    std::uint32_t speed = 0;
+    DownloadSystem::RemainingTime remaining;
+};
+
+Figures figures;
+
+void DrawHeaderImage(const std::shared_ptr<Texture>& header, float windowWidth) {
+    if (!header) {
+        return;
+    }
+    const float w = static_cast<float>(header->GetWidth());
+    const float h = static_cast<float>(header->GetHeight());
+    ImGui::GetWindowDrawList()->AddImage(header->GetHandle(), ImVec2(w, 0.0f),
+                                         ImVec2(windowWidth, h), ImVec2(0, 0), ImVec2(1, 1),
+                                         White());
+}
+
+}  // namespace
+
+ProgressBarLayout LayoutProgressBar(float windowWidth) {
+    ProgressBarLayout bar;
+    bar.width = windowWidth * 0.4f;
+    bar.left = windowWidth * 0.75f - bar.width / 2.0f;
+    return bar;
+}
+
+std::string ProgressPercentText(float progress) {
+    return std::to_string(static_cast<int>(progress * 100.0f)) + "%";
+}
+
+bool IsPercentTextDark(const ProgressBarLayout& bar, float progress, float textWidth) {
+    const float textLeft = bar.left + bar.width / 2.0f - textWidth / 2.0f;
+    return textLeft > bar.left + bar.width * progress;
+}
+
+std::string FormatRemainingTime(const DownloadSystem::RemainingTime& remaining) {
+    return std::to_string(remaining.hours) + "h : " + std::to_string(remaining.minutes) +
+           "m : " + std::to_string(remaining.seconds) + "s";
+}
+
+void DownloadManagerInterface::DrawProgress(float alpha) {
+    IApplicationWindow* window = GetApplicationWindow();
+    if (!CoreUI::Get()->IsInitialized() || window == nullptr) {
+        return;
+    }
+    const float W = static_cast<float>(window->GetWidth());
+    const float H = static_cast<float>(window->GetHeight());
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+
+    DrawHeaderImage(GetCoreTexture("logo_background"), W);
+
+    const std::string heading =
+        std::string("Please wait while we download Sorvan") + (edition_ != 0 ? " Oskel..." : "...");
+    const ImVec2 headingSize = MeasureText(3, 20.0f, heading.c_str());
+    DrawText(3, 20.0f, ImVec2(W * 0.75f - headingSize.x / 2.0f, 369.0f), DarkText(alpha),
+             heading.c_str());
+
+    const ProgressBarLayout bar = LayoutProgressBar(W);
+    draw->AddRectFilled(ImVec2(bar.left - 1.0f, bar.top - 1.0f),
+                        ImVec2(bar.left + bar.width + 1.0f, bar.top + bar.height + 1.0f),
+                        White(alpha));
+    draw->AddRectFilled(ImVec2(bar.left, bar.top),
+                        ImVec2(bar.left + bar.width * progress_, bar.top + bar.height),
+                        Accent(alpha));
+    const std::string percent = ProgressPercentText(progress_);
+    const ImVec2 percentSize = MeasureText(2, 16.0f, percent.c_str());
+    DrawText(2, 16.0f, ImVec2(bar.left + bar.width / 2.0f - percentSize.x / 2.0f, 399.0f),
+             IsPercentTextDark(bar, progress_, percentSize.x) ? DarkText(alpha) : White(alpha),
+             percent.c_str());
+
+    const auto core = GetDownloadCore();
+    const auto& manager = core->GetManager();
+    if (!manager) {
+        return;
+    }
+    if (manager->IsVerifying()) {
+        // Verification may move the bar back: it shows its own percentage.
+        progress_ =
+            std::clamp(static_cast<float>(manager->GetVerifyPercent()) / 100.0f, 0.0f, 1.0f);
+        const std::u16string file = manager->GetCurrentFileName();
+        const std::string text = file.empty() ? std::string("Verifying setup...")
+                                              : "Verifying file: " + StringUtils::ToNarrow(file);
+        const float wrap = ImGui::GetWindowWidth() / 2.0f;
+        const ImVec2 size = MeasureText(2, 16.0f, text.c_str(), wrap);
+        DrawText(2, 16.0f, ImVec2(ImGui::GetWindowWidth() * 0.75f - size.x / 2.0f, 490.0f),
+                 DarkText(alpha), text.c_str(), wrap);
+        return;
+    }
+
+    const float now = FrameTimer::Get().GetElapsedSeconds();
+    if (!figures.refreshed) {
+        figures.refreshed = true;
+        figures.lastRefresh = now;
+    }
+    if (now - figures.lastRefresh > 1.0f) {
+        figures.folderText = StringUtils::ToNarrow(core->GetExecutableFolder());
+        figures.totalBytes = manager->GetTotalBytes();
+        figures.bytesDone = manager->GetDownloadedBytes();
+        figures.speed = core->GetSpeed();
+        figures.remaining = core->GetRemainingTime();
+        figures.lastRefresh = now;
+        // The bar never moves back while downloading.
+        progress_ = std::max(
+            progress_,
+            std::clamp(static_cast<float>(manager->GetProgressPercent()) / 100.0f, 0.0f, 1.0f));
+    }
+
+    const char* glyph = core->IsPaused() ? PlayGlyph : PauseGlyph;
+    const ImVec2 glyphSize = MeasureText(3, 20.0f, glyph);
+    const ImVec2 glyphAt(W - glyphSize.x - 8.0f, H - glyphSize.y - 6.0f);
+    bool hovered = false;
+    bool held = false;
+    if (CustomButton("PAUSE_BUTTON", glyphAt.x, glyphAt.y, glyphSize.x, glyphSize.y, hovered,
+                     held)) {
+        core->TogglePause();
+        glyph = core->IsPaused() ? PlayGlyph : PauseGlyph;
+    }
+    DrawText(3, 20.0f, glyphAt, hovered ? Accent(alpha) : DarkText(alpha), glyph);
+
+    const std::string total = FormatByteSize(figures.totalBytes);
+    const std::string done = FormatByteSize(figures.bytesDone);
+    const std::string speed = FormatByteSize(figures.speed) + "/s";
+    const std::string remaining = FormatRemainingTime(figures.remaining);
+    ImGui::PushStyleColor(ImGuiCol_Text, DarkText(alpha));
+    ImGui::SetCursorPos(ImVec2(bar.left, 490.0f));
+    ImGui::BeginGroup();
+    for (const char* label : {"Sorvan Installer:", "Download Size:", "Total Downloaded:",
+                              "Download Speed:", "Time Remaining:"}) {
+        ImGui::TextUnformatted(label);
+    }
+    ImGui::EndGroup();
+    ImGui::SetCursorPos(ImVec2(bar.left + 145.0f, 490.0f));
+    ImGui::BeginGroup();
+    for (const std::string* value : {static_cast<const std::string*>(&figures.folderText), &total,
+                                     &done, &speed, &remaining}) {
+        ImGui::TextUnformatted(value->c_str());
+    }
+    ImGui::EndGroup();
+    ImGui::PopStyleColor();
+}
+
+}  // namespace vesk
