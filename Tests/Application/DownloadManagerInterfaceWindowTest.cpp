@@ -1,0 +1,365 @@
+// The screens of the real program under a virtual display, against in-process HTTPS servers:
+// the service and interface host (reached as the compiled-in localhost:8443 through a
+// forwarder) and a content server for the release. Screenshots are checked by pixel; mouse
+// clicks and drags go through xdotool.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "PortForwarder.h"
+#include "Servers/HttpsServer.h"
+#include "WindowHarness.h"
+
+namespace vesk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* ProgramName = "Sorvan_9_5_test.exe";
+constexpr const char* ServicePath = "/Sorvan/DownloadManager8.ashx";
+constexpr std::uint16_t CompiledInPort = 8443;
+// The 1200 x 640 window centred on the 1920 x 1080 screen.
+constexpr int Left = 360;
+constexpr int Top = 220;
+constexpr Rgb White{255, 255, 255};
+constexpr Rgb Accent{65, 117, 139};
+constexpr Rgb Grey{100, 100, 100};
+constexpr Rgb Dark{10, 10, 10};
+constexpr Rgb Red{200, 40, 40};
+constexpr Rgb Header{200, 180, 40};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::uint32_t Crc32(const std::string& bytes) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+class ScreensWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HasWindowTools()) {
+            GTEST_SKIP() << "Xvfb, xdotool, xprop or ImageMagick's import is not installed";
+        }
+        root_ = ProgramFolderRoot();
+        fs::create_directories(root_ / "bin");
+        fs::create_directories(root_ / "appdata");
+        // Stand-in for the browser opener: records what it was asked to open.
+        const fs::path opener = root_ / "bin" / "xdg-open";
+        std::ofstream(opener) << "#!/bin/sh\necho \"$@\" >> '" << (root_ / "opened.txt").string()
+                              << "'\n";
+        fs::permissions(opener, fs::perms::owner_all);
+
+        service_.SetHandler(ServicePath, [this](const TestServers::RecordedRequest& request) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (request.Header("Method") == "LogErrorInfo") {
+                logReports_.push_back(request.body);
+                return TestServers::Reply::Text(200, "");
+            }
+            return manifest_;
+        });
+        manifest_ = TestServers::Reply::Text(
+            200,
+            "{\"product_code\":\"P1\",\"company_name\":\"Vesk\",\"download_subdir\":\"Rel\","
+            "\"host_name\":\"" +
+                content_.Address() + "\",\"SAS\":\"\"}");
+        ASSERT_TRUE(forwarder_.Start(CompiledInPort, service_.Port()))
+            << "port " << CompiledInPort << " is in use by something other than a window test";
+        ASSERT_TRUE(display_.Start()) << "Xvfb did not start";
+    }
+
+    void TearDown() override {
+        forwarder_.Stop();
+        service_.Stop();
+        content_.Stop();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    static fs::path ProgramFolderRoot() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        return fs::temp_directory_path() /
+               ("sorvan-screens-" + std::to_string(::getpid()) + "-" + info->name());
+    }
+
+    // Interface pictures: a header image and three slides whose keys arrive as b, a, c.
+    void PublishPictures(std::chrono::milliseconds delay) {
+        MakeImage("header.png", 601, 100, Header);
+        MakeImage("a.png", 64, 64, Red);
+        MakeImage("b.png", 64, 64, Rgb{40, 200, 40});
+        MakeImage("c.png", 64, 64, Rgb{40, 40, 200});
+        content_.ServeFolder("/pictures/", root_ / "pictures");
+        const auto url = [this](const std::string& name) {
+            return content_.Url("/pictures/" + name);
+        };
+        TestServers::Reply meta = TestServers::Reply::Text(
+            200, "{\"core\":{\"logo_background\":\"" + url("header.png") +
+                     "\"},\"media\":{\"b\":\"" + url("b.png") + "\",\"a\":\"" + url("a.png") +
+                     "?v=2\",\"c\":\"" + url("c.png") + "\"}}");
+        meta.delay = delay;
+        service_.SetReply("/downloadmanager/9/meta.json", meta);
+    }
+
+    void MakeImage(const std::string& name, int width, int height, Rgb colour) {
+        fs::create_directories(root_ / "pictures");
+        char fill[32];
+        std::snprintf(fill, sizeof(fill), "xc:rgb(%d,%d,%d)", colour.r, colour.g, colour.b);
+        const auto made =
+            RunCommand({"convert", "-size", std::to_string(width) + "x" + std::to_string(height),
+                        fill, (root_ / "pictures" / name).string()});
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+    }
+
+    // The release's files; the list is served as Sorvan_9_5.txt.
+    void PublishRelease(const std::vector<std::pair<std::string, TestServers::Reply>>& files) {
+        std::string list;
+        for (const auto& [name, reply] : files) {
+            const std::string bytes = reply.body;
+            list += name + "\r\n" + std::to_string(bytes.size()) + "\r\n" +
+                    std::to_string(static_cast<std::int32_t>(Crc32(bytes))) + ";";
+            content_.SetReply("/Rel/" + name, reply);
+        }
+        content_.SetReply("/Rel/Sorvan_9_5.txt", TestServers::Reply::Text(200, list));
+    }
+
+    bool StartProgram(ProgramUnderTest& program) {
+        const char* path = std::getenv("PATH");
+        return program.Start(display_, {"PATH=" + (root_ / "bin").string() + ":" +
+                                            (path != nullptr ? path : "/usr/bin:/bin"),
+                                        "XDG_DATA_HOME=" + (root_ / "appdata").string()});
+    }
+
+    // Screenshots until `ready` holds for one, at most `timeout`; the last one either way.
+    std::optional<Screenshot> WaitForScreen(const std::string& name,
+                                            const std::function<bool(const Screenshot&)>& ready,
+                                            std::chrono::seconds timeout = 40s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        std::optional<Screenshot> shot;
+        do {
+            shot = Screenshot::Take(display_, ScreenshotPath(name));
+            if (shot && ready(*shot)) {
+                return shot;
+            }
+            std::this_thread::sleep_for(150ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return shot;
+    }
+
+    std::vector<std::string> LogReports() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return logReports_;
+    }
+
+    static bool IsGreyScreen(const Screenshot& shot, int left = Left, int top = Top) {
+        return Near(shot.Pixel(left + 100, top + 100), Grey, 4) &&
+               Near(shot.Pixel(left + 1100, top + 600), Grey, 4);
+    }
+
+    fs::path root_;
+    TestServers::HttpsServer service_;
+    TestServers::HttpsServer content_;
+    PortForwarder forwarder_;
+    VirtualDisplay display_;
+    std::mutex mutex_;
+    TestServers::Reply manifest_;
+    std::vector<std::string> logReports_;
+};
+
+// The splash, the progress screen with its pictures, pause, dragging, and the exit glyph.
+TEST_F(ScreensWindowTest, SplashThenProgressPauseDragAndExitGlyph) {
+    // The description arrives late so the splash is seen; the release file comes slowly so
+    // the download is still running at the end.
+    PublishPictures(1500ms);
+    TestServers::Reply slow;
+    slow.body = std::string(24 * 1024 * 1024, 'x');
+    slow.slowPiece = 64 * 1024;
+    slow.slowPause = 60ms;
+    PublishRelease({{"big.bin", slow}});
+
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    const auto window = x.FindWindow(program.Pid());
+    ASSERT_TRUE(window) << program.Output();
+
+    // Splash: the window shrinks to the 198 x 251 logo, centred.
+    constexpr int LogoLeft = (1920 - 198) / 2;
+    constexpr int LogoTop = (1080 - 251) / 2;
+    const auto splash = WaitForScreen("screens-splash.png", [&](const Screenshot& shot) {
+        return shot.CountNear(LogoLeft, LogoTop, 198, 40, Accent, 12) > 198 * 40 / 2;
+    });
+    ASSERT_TRUE(splash);
+    EXPECT_GT(splash->CountNear(LogoLeft, LogoTop, 198, 40, Accent, 12), 198 * 40 / 2)
+        << splash->File();
+    EXPECT_TRUE(Near(splash->Pixel(LogoLeft - 20, LogoTop + 100), Rgb{0, 0, 0}))
+        << "the window is larger than the logo: " << splash->File();
+
+    // Progress screen: the first slide (key a), the header image, the heading, the bar
+    // filling in the accent colour and the figures table.
+    const auto progress = WaitForScreen("screens-progress.png", [&](const Screenshot& shot) {
+        return shot.CountNear(Left + 660, Top + 400, 480, 14, Accent, 10) > 14 * 10 &&
+               shot.CountNear(Left + 660, Top + 490, 300, 100, Dark, 100) > 200;
+    });
+    ASSERT_TRUE(progress);
+    SCOPED_TRACE("screenshot: " + progress->File().string());
+    EXPECT_TRUE(Near(progress->Pixel(Left + 50, Top + 50), Red, 10))
+        << ToString(progress->Pixel(Left + 50, Top + 50));
+    EXPECT_TRUE(Near(progress->Pixel(Left + 900, Top + 50), Header, 10));
+    EXPECT_GT(progress->CountNear(Left + 700, Top + 365, 400, 30, Dark, 100), 100);  // heading
+    EXPECT_TRUE(Near(progress->Pixel(Left + 661, Top + 407), Accent, 10));
+    EXPECT_TRUE(Near(progress->Pixel(Left + 1138, Top + 407), White, 10));            // not full
+    EXPECT_GT(progress->CountNear(Left + 660, Top + 490, 140, 100, Dark, 100), 200);  // labels
+    EXPECT_GT(progress->CountNear(Left + 805, Top + 490, 300, 100, Dark, 100), 100);  // values
+
+    // Pause: the glyph turns into the play glyph and the file stops growing.
+    const auto glyphShape = [](const Screenshot& shot) {
+        std::string shape;
+        for (int y = Top + 600; y < Top + 640; ++y) {
+            for (int x = Left + 1160; x < Left + 1200; ++x) {
+                shape += Near(shot.Pixel(x, y), Dark, 80) ? '#' : '.';
+            }
+        }
+        return shape;
+    };
+    ASSERT_TRUE(x.MoveMouse(Left + 300, Top + 300));
+    const auto before =
+        WaitForScreen("screens-pause-before.png", [](const Screenshot&) { return true; });
+    ASSERT_TRUE(before);
+    ASSERT_TRUE(x.Click(Left + 1184, Top + 622));
+    ASSERT_TRUE(x.MoveMouse(Left + 300, Top + 300));
+    std::this_thread::sleep_for(1500ms);
+    const auto paused = Screenshot::Take(display_, ScreenshotPath("screens-paused.png"));
+    ASSERT_TRUE(paused);
+    EXPECT_NE(glyphShape(*before), glyphShape(*paused)) << "the glyph did not change";
+    const auto downloaded = [&program] {
+        std::uintmax_t size = 0;
+        for (const auto& entry : fs::directory_iterator(program.Folder())) {
+            if (entry.path().filename().string().find("big") != std::string::npos) {
+                size += entry.file_size();
+            }
+        }
+        return size;
+    };
+    const std::uintmax_t pausedAt = downloaded();
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(downloaded(), pausedAt) << "bytes still arrive while paused";
+    EXPECT_LT(pausedAt, 24u * 1024 * 1024);
+
+    // Dragging a free spot moves the window; a drag that starts on a glyph does not.
+    ASSERT_TRUE(x.Drag(Left + 900, Top + 250, Left + 800, Top + 200));
+    std::this_thread::sleep_for(300ms);
+    auto geometry = x.GetGeometry(*window);
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->x, Left - 100);
+    EXPECT_EQ(geometry->y, Top - 50);
+    const int left = geometry->x;
+    const int top = geometry->y;
+    ASSERT_TRUE(x.Drag(left + 1161, top + 18, left + 1000, top + 200));
+    std::this_thread::sleep_for(300ms);
+    geometry = x.GetGeometry(*window);
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->x, left);
+    EXPECT_EQ(geometry->y, top);
+    EXPECT_TRUE(program.IsRunning()) << "the drag pressed the minimise glyph";
+
+    // The exit glyph posts the log report and ends the program while the download runs.
+    ASSERT_TRUE(x.Click(left + 1183, top + 18));
+    const auto clicked = std::chrono::steady_clock::now();
+    const auto code = program.WaitForExit(15s);
+    ASSERT_TRUE(code) << "still running after the exit glyph";
+    std::printf("ended %.2f s after the exit glyph, download still running\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - clicked).count());
+    EXPECT_EQ(*code, 0) << program.Output();
+    EXPECT_EQ(LogReports().size(), 1u);
+    EXPECT_TRUE(fs::exists(program.Folder() / "logfile.txt"));
+}
+
+// A refused manifest request: the grey screen with its message, the support page opened,
+// and Exit sends the log report and ends the program.
+TEST_F(ScreensWindowTest, FailedManifestRequestShowsRequestFailedScreen) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        manifest_ = TestServers::Reply::Text(500, "down");
+    }
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    ASSERT_TRUE(x.FindWindow(program.Pid())) << program.Output();
+
+    const auto shot = WaitForScreen("screens-request-failed.png",
+                                    [](const Screenshot& s) { return IsGreyScreen(s); });
+    ASSERT_TRUE(shot);
+    SCOPED_TRACE("screenshot: " + shot->File().string());
+    ASSERT_TRUE(IsGreyScreen(*shot));
+    EXPECT_GT(shot->CountNear(Left + 200, Top + 315, 800, 30, Dark, 100), 300);      // message
+    EXPECT_GT(shot->CountNear(Left + 520, Top + 500, 160, 38, White, 10), 160 * 2);  // Exit box
+    EXPECT_NE(ReadFile(root_ / "opened.txt").find("/support/"), std::string::npos);
+
+    ASSERT_TRUE(x.Click(Left + 600, Top + 519));
+    const auto code = program.WaitForExit(15s);
+    ASSERT_TRUE(code) << "still running after Exit";
+    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(LogReports().size(), 1u);
+}
+
+// A download that ends with an error (the release has no setup program): the download error
+// screen with the user message; Exit sends the log report and ends the program.
+TEST_F(ScreensWindowTest, DownloadEndingWithErrorsShowsErrorScreenUntilExit) {
+    PublishRelease({{"data.bin", TestServers::Reply::Text(200, "release bytes")}});
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    ASSERT_TRUE(x.FindWindow(program.Pid())) << program.Output();
+
+    const auto shot = WaitForScreen("screens-download-error.png", [](const Screenshot& s) {
+        // The message where the heading was, and no figures table.
+        return s.CountNear(Left + 700, Top + 365, 400, 60, Dark, 100) > 200 &&
+               s.CountNear(Left + 660, Top + 490, 140, 100, Dark, 100) == 0;
+    });
+    ASSERT_TRUE(shot);
+    SCOPED_TRACE("screenshot: " + shot->File().string());
+    EXPECT_GT(shot->CountNear(Left + 700, Top + 365, 400, 60, Dark, 100), 200);  // message
+    EXPECT_EQ(shot->CountNear(Left + 660, Top + 490, 140, 100, Dark, 100), 0);   // no table
+    EXPECT_TRUE(program.IsRunning());
+
+    ASSERT_TRUE(x.Click(Left + 900, Top + 519));
+    const auto code = program.WaitForExit(15s);
+    ASSERT_TRUE(code) << "still running after Exit";
+    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(LogReports().size(), 1u);
+}
+
+// A clean download starts the setup program and the window closes by itself.
+TEST_F(ScreensWindowTest, CleanDownloadStartsSetupAndCloses) {
+    const std::string setup = "#!/bin/sh\npwd > '" + (root_ / "setup-ran.txt").string() + "'\n";
+    PublishRelease({{"data.bin", TestServers::Reply::Text(200, "release bytes")},
+                    {"Setup.exe", TestServers::Reply::Text(200, setup)}});
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    const auto code = program.WaitForExit(60s);
+    ASSERT_TRUE(code) << "still running after the download";
+    EXPECT_EQ(*code, 0);
+    for (int i = 0; i < 50 && ReadFile(root_ / "setup-ran.txt").empty(); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(ReadFile(root_ / "setup-ran.txt"), program.Folder().string() + "\n");
+    EXPECT_TRUE(LogReports().empty());
+}
+
+}  // namespace
+}  // namespace vesk::test
