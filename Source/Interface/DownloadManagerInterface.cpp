@@ -151,8 +151,12 @@ static void FadeWindow(float& fade, bool& fadesWindow) {
     if (fade == 0.0f) {
         fadesWindow = window->GetOpacity() != 1.0f;
     }
-    if (fadesWindow) {
+    // Once faded in, the opacity is left alone: every change is a round trip to the display.
+    if (fadesWindow && fade < 1.0f) {
         window->SetOpacity(fade);
+    } else if (fadesWindow) {
+        window->SetOpacity(1.0f);
+        fadesWindow = false;
     }
 }
 
