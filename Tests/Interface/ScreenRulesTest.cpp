@@ -1,0 +1,88 @@
+// The screens' rules that need no window: the splash's timing, the slideshow's order and
+// crossfade, the progress bar's geometry and percentage colour, and the remaining-time text.
+#include <gtest/gtest.h>
+
+#include "DownloadSystem/SpeedMeter.h"
+#include "Interface/ProgressScreen.h"
+#include "Interface/Slideshow.h"
+#include "Interface/SplashScreen.h"
+
+namespace vesk {
+namespace {
+
+TEST(SplashScreenTest, LastsAtLeastFourThirdsOfASecondAndWaitsForThePictures) {
+    float timer = 0.0f;
+    int frames = 0;
+    while (!IsSplashOver(timer, true)) {
+        timer = AdvanceSplashTimer(timer, 0.01f);
+        ++frames;
+    }
+    EXPECT_GE(frames, 133);
+    EXPECT_LE(frames, 135);
+    EXPECT_FALSE(IsSplashOver(100.0f, false));
+    EXPECT_FALSE(IsSplashOver(2.0f, true));  // strictly past the minimum
+}
+
+TEST(SlideshowTest, StaysOnTheFirstSlideThenCrossfadesThroughAllAndWraps) {
+    Slideshow show;
+    show.Advance(1.0f, 1);  // one picture: nothing moves
+    EXPECT_EQ(show.CurrentSlide(), 0);
+
+    for (int i = 0; i < 14; ++i) {
+        show.Advance(1.0f, 3);
+    }
+    EXPECT_EQ(show.CurrentSlide(), 0);
+    EXPECT_EQ(show.Ease(), 0.0f);  // slot A (the first picture) fully shown
+
+    show.Advance(1.5f, 3);  // the countdown runs out: towards slide 1
+    EXPECT_EQ(show.CurrentSlide(), 1);
+    EXPECT_EQ(show.SlotA(), 0);
+    EXPECT_EQ(show.SlotB(), 1);
+    show.Advance(0.5f, 3);
+    EXPECT_NEAR(show.Ease(), 0.5f, 1e-4f);
+    show.Advance(0.5f, 3);
+    EXPECT_NEAR(show.Ease(), 1.0f, 1e-6f);
+
+    for (int i = 0; i < 15; ++i) {
+        show.Advance(1.0f, 3);  // next change fades back towards slot A, now slide 2
+    }
+    EXPECT_EQ(show.CurrentSlide(), 2);
+    EXPECT_EQ(show.SlotA(), 2);
+    EXPECT_EQ(show.SlotB(), 1);
+    for (int i = 0; i < 16; ++i) {
+        show.Advance(1.0f, 3);
+    }
+    EXPECT_EQ(show.CurrentSlide(), 0);  // wrapped
+}
+
+TEST(ProgressScreenTest, BarSitsOnTheRightHalf) {
+    const ProgressBarLayout bar = LayoutProgressBar(1200.0f);
+    EXPECT_EQ(bar.left, 660.0f);
+    EXPECT_EQ(bar.top, 400.0f);
+    EXPECT_EQ(bar.width, 480.0f);
+    EXPECT_EQ(bar.height, 14.0f);
+}
+
+TEST(ProgressScreenTest, PercentageIsTruncatedAndTurnsWhiteOnceTheFillReachesIt) {
+    EXPECT_EQ(ProgressPercentText(0.0f), "0%");
+    EXPECT_EQ(ProgressPercentText(0.427f), "42%");
+    EXPECT_EQ(ProgressPercentText(1.0f), "100%");
+
+    const ProgressBarLayout bar = LayoutProgressBar(1200.0f);
+    const float width = 30.0f;  // text from x 885 to 915
+    EXPECT_TRUE(IsPercentTextDark(bar, 0.0f, width));
+    EXPECT_TRUE(IsPercentTextDark(bar, 0.46f, width));   // fill ends at 880.8
+    EXPECT_FALSE(IsPercentTextDark(bar, 0.47f, width));  // fill ends at 885.6
+    EXPECT_FALSE(IsPercentTextDark(bar, 0.5f, width));
+    EXPECT_FALSE(IsPercentTextDark(bar, 1.0f, width));
+}
+
+TEST(ProgressScreenTest, RemainingTimeIsPlainDecimalsWithoutPadding) {
+    EXPECT_EQ(FormatRemainingTime(DownloadSystem::ComputeRemainingTime(0, 3725, 1)),
+              "1h : 2m : 5s");
+    EXPECT_EQ(FormatRemainingTime({}), "0h : 0m : 0s");
+    EXPECT_EQ(FormatRemainingTime({100, 0, 9}), "100h : 0m : 9s");
+}
+
+}  // namespace
+}  // namespace vesk
