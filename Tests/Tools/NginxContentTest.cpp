@@ -1,0 +1,361 @@
+// A packed release served by nginx, the configuration written by make-nginx-config:
+// the real engine downloads and verifies a signed release from it, and nginx's own
+// secure_link check turns away tampered, expired and plain paths with 403. The host
+// is "<marker>.localhost", which the client's HTTP library resolves to loopback by
+// itself; the certificate nginx presents is made here for that name.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <memory>
+
+#include "ClientConfiguration.h"
+#include "DownloadSystem/FileDownload.h"
+#include "EngineFixture.h"
+#include "ReleasePacker.h"
+#include "SignedPath.h"
+
+namespace DownloadSystem::Testing {
+namespace {
+
+// Starts `args` with stdout and stderr appended to `log`; the child ends with this
+// process. Returns the child's id, -1 when it could not be started.
+pid_t Spawn(const std::vector<std::string>& args, const fs::path& log) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Waits up to `timeout` for the child; its exit status, or -1 when it still runs.
+int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int RunToEnd(const std::vector<std::string>& args, const fs::path& log) {
+    const pid_t pid = Spawn(args, log);
+    if (pid < 0) {
+        return -1;
+    }
+    const int status = WaitExit(pid, std::chrono::seconds(30));
+    if (status < 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    return status;
+}
+
+std::uint16_t FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+bool Accepts(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A self-signed certificate naming `host`; it is also the authority clients trust.
+bool WriteCertificate(const std::string& host, const fs::path& certificate, const fs::path& key) {
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    std::unique_ptr<X509, decltype(&X509_free)> x509(X509_new(), X509_free);
+    if (pkey == nullptr || x509 == nullptr) {
+        return false;
+    }
+    X509* cert = x509.get();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(std::time(nullptr)));
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+    X509_set_pubkey(cert, pkey.get());
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>(host.c_str()), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    const std::string altName = "DNS:" + host;
+    for (const auto& [nid, value] :
+         {std::pair<int, std::string>{NID_basic_constraints, "critical,CA:TRUE"},
+          {NID_subject_alt_name, altName}}) {
+        X509V3_CTX context;
+        X509V3_set_ctx_nodb(&context);
+        X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
+        X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
+        if (extension == nullptr) {
+            return false;
+        }
+        X509_add_ext(cert, extension, -1);
+        X509_EXTENSION_free(extension);
+    }
+    if (X509_sign(cert, pkey.get(), EVP_sha256()) <= 0) {
+        return false;
+    }
+    FILE* out = std::fopen(certificate.c_str(), "w");
+    bool ok = out != nullptr && PEM_write_X509(out, cert) == 1;
+    if (out != nullptr) {
+        std::fclose(out);
+    }
+    out = std::fopen(key.c_str(), "w");
+    ok = ok && out != nullptr &&
+         PEM_write_PrivateKey(out, pkey.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    if (out != nullptr) {
+        std::fclose(out);
+    }
+    return ok;
+}
+
+std::string FindNginx() {
+    for (const char* candidate : {"/usr/sbin/nginx", "/usr/local/sbin/nginx", "/usr/bin/nginx"}) {
+        if (::access(candidate, X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+class NginxContentTest : public EngineFixture {
+protected:
+    // Capitals on purpose: the client signs the folder as described but lower-cases it in
+    // the path, and nginx must map that path back to the real folder.
+    static constexpr char kSubdir[] = "Files/Sorvan_9_4";
+    // Characters nginx's configuration syntax would otherwise take as its own.
+    static constexpr char kSecret[] = "k\"e\\y/+=9";
+
+    void SetUp() override {
+        EngineFixture::SetUp();
+        nginx_ = FindNginx();
+        if (nginx_.empty() || RunToEnd({nginx_, "-v"}, root_ / "nginx-version.log") != 0) {
+            GTEST_SKIP() << "nginx cannot run here (scripts/setup installs nginx-light)";
+        }
+        content_root_ = root_ / "content";
+        state_ = root_ / "nginx";
+        fs::create_directories(state_);
+        port_ = FreePort();
+        ASSERT_NE(port_, 0);
+        host_ = Tools::DefaultSignedStorageMarker() + ".localhost";
+        ASSERT_TRUE(WriteCertificate(host_, root_ / "nginx.pem", root_ / "nginx.key"));
+
+        // The client must trust both the test service and nginx.
+        const char* bundle = std::getenv("CURL_CA_BUNDLE");
+        savedBundle_ = bundle != nullptr ? bundle : "";
+        WriteFile(root_ / "authorities.pem",
+                  ReadFile(TestServers::TrustedAuthorityFile()) + ReadFile(root_ / "nginx.pem"));
+        ::setenv("CURL_CA_BUNDLE", (root_ / "authorities.pem").c_str(), 1);
+    }
+
+    void TearDown() override {
+        StopNginx();
+        if (!savedBundle_.empty()) {
+            ::setenv("CURL_CA_BUNDLE", savedBundle_.c_str(), 1);
+        }
+        EngineFixture::TearDown();
+    }
+
+    std::string Host() const { return host_ + ":" + std::to_string(port_); }
+
+    fs::path ReleaseFolder() const { return content_root_ / kSubdir; }
+
+    void Pack(const std::string& release, const std::string& subdir, const std::string& host,
+              const std::string& secret) {
+        Tools::PackOptions options;
+        options.contentRoot = content_root_;
+        options.release = {release, ProductCode, "Vesk", subdir, host, secret};
+        options.signedStorageMarker = Tools::DefaultSignedStorageMarker();
+        Tools::ReleasePacker packer(options);
+        std::string error;
+        ASSERT_TRUE(packer.Pack(error)) << error;
+        manifest_ = Tools::ToJsonText(packer.Description());
+    }
+
+    int Generate(const fs::path& output) {
+        std::vector<std::string> args = {NGINX_CONFIG_GENERATOR,
+                                         "--content-root",
+                                         content_root_.string(),
+                                         "--state",
+                                         state_.string(),
+                                         "--cert",
+                                         (root_ / "nginx.pem").string(),
+                                         "--key",
+                                         (root_ / "nginx.key").string(),
+                                         "--listen",
+                                         "127.0.0.1:" + std::to_string(port_),
+                                         "--marker",
+                                         Tools::DefaultSignedStorageMarker(),
+                                         "--output",
+                                         output.string()};
+        if (::geteuid() == 0) {
+            // Workers keep this user's rights, so they can read the test's folders.
+            args.insert(args.end(), {"--user", ::getpwuid(0)->pw_name});
+        }
+        return RunToEnd(args, root_ / "generator.log");
+    }
+
+    void StartNginx() {
+        ASSERT_EQ(Generate(root_ / "nginx.conf"), 0) << ReadFile(root_ / "generator.log");
+        pid_ = Spawn(
+            {nginx_, "-p", state_.string(), "-c", (root_ / "nginx.conf").string(), "-e", "stderr"},
+            root_ / "nginx.log");
+        ASSERT_GT(pid_, 0);
+        for (int i = 0; i < 200 && !Accepts(port_); ++i) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                FAIL() << "nginx ended at start:\n" << ReadFile(root_ / "nginx.log");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_TRUE(Accepts(port_)) << "nginx did not listen within 10 s:\n"
+                                    << ReadFile(root_ / "nginx.log");
+    }
+
+    void StopNginx() {
+        if (pid_ <= 0) {
+            return;
+        }
+        ::kill(pid_, SIGTERM);
+        if (WaitExit(pid_, std::chrono::seconds(5)) < 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+    // The status nginx answers the client's own download worker for `path`.
+    std::int32_t StatusFor(const std::string& path) {
+        FileDownload download;
+        download.SetServer(Wide(Host()));
+        download.SetRemotePath(Wide(path));
+        download.DownloadToMemory();
+        download.FreeData();
+        return download.GetErrorCode();
+    }
+
+    std::string nginx_;
+    fs::path content_root_;
+    fs::path state_;
+    std::uint16_t port_ = 0;
+    std::string host_;
+    std::string savedBundle_;
+    std::string manifest_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(NginxContentTest, EngineDownloadsASignedReleaseAndNginxRefusesBadSignatures) {
+    const std::string setup = "#!/bin/sh\npwd > '" + (root_ / "setup-ran.txt").string() + "'\n";
+    const std::map<std::string, std::string> files = {
+        {"Data-1a.bin", PatternBytes(200 * 1024)},
+        {"Data-2b.bin", PatternBytes(50 * 1024 + 7)},
+        {"Setup.exe", setup},
+    };
+    for (const auto& [name, bytes] : files) {
+        fs::create_directories(ReleaseFolder());
+        WriteFile(ReleaseFolder() / name, bytes);
+    }
+    Pack("Sorvan_9_4", kSubdir, Host(), kSecret);
+    // Beside it, an unsigned release that nginx serves plainly.
+    fs::create_directories(content_root_ / "plain/9.3");
+    WriteFile(content_root_ / "plain/9.3/Data-9z.bin", "plain bytes");
+    const std::string signedManifest = manifest_;
+    Pack("Sorvan_9_3", "plain/9.3", "localhost:" + std::to_string(port_), "");
+    StartNginx();
+
+    SetManifest(TestServers::Reply::Text(200, signedManifest));
+    {
+        DownloadCore core;
+        RunDownload(core);
+        EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
+        for (const auto& [name, bytes] : files) {
+            EXPECT_EQ(ReadFile(Local(name)), bytes) << name;
+        }
+        EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
+    }
+    // Every request of the client went through a signed path and was served.
+    const std::string log = ReadFile(state_ / "access.log");
+    EXPECT_NE(log.find("/files/sorvan_9_4/Sorvan_9_4.txt HTTP/1.1\" 200"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("/files/sorvan_9_4/Data-1a.bin HTTP/1.1\" 200"), std::string::npos) << log;
+    EXPECT_EQ(log.find("/Files/Sorvan_9_4/"), std::string::npos) << log;
+
+    const std::string later = std::to_string(std::time(nullptr) + 3600);
+    const std::string earlier = std::to_string(std::time(nullptr) - 60);
+    const std::string good = Tools::SignatureFor(later, kSubdir, kSecret);
+    std::string tampered = good;
+    tampered[3] = tampered[3] == 'A' ? 'B' : 'A';
+    const std::string file = "/files/sorvan_9_4/Data-2b.bin";
+    EXPECT_EQ(StatusFor("/" + good + "," + later + file), 200);
+    EXPECT_EQ(StatusFor("/" + tampered + "," + later + file), 403);
+    // A valid signature does not carry over to another expiry, nor to a past one.
+    EXPECT_EQ(StatusFor("/" + good + "," + std::to_string(std::time(nullptr) + 7200) + file), 403);
+    EXPECT_EQ(
+        StatusFor("/" + Tools::SignatureFor(earlier, kSubdir, kSecret) + "," + earlier + file),
+        403);
+    // The signed release's folder is not reachable around the signature.
+    EXPECT_EQ(StatusFor("/Files/Sorvan_9_4/Data-2b.bin"), 403);
+    // Unsigned content is plain; the descriptions with their secrets are never served.
+    EXPECT_EQ(StatusFor("/plain/9.3/Data-9z.bin"), 200);
+    EXPECT_EQ(StatusFor("/plain/9.3/Sorvan_9_3.txt"), 200);
+    EXPECT_EQ(StatusFor("/releases/Sorvan_9_4.json"), 404);
+}
+
+TEST_F(NginxContentTest, GeneratorWritesNothingForADescriptionNginxCannotTake) {
+    fs::create_directories(ReleaseFolder());
+    WriteFile(ReleaseFolder() / "Data-1a.bin", "bytes");
+    // "$" would be read by nginx as a variable inside the signed digest's text.
+    Pack("Sorvan_9_4", kSubdir, Host(), "to$ken");
+    WriteFile(root_ / "nginx.conf", "earlier");
+    EXPECT_EQ(Generate(root_ / "nginx.conf"), 1);
+    EXPECT_EQ(ReadFile(root_ / "nginx.conf"), "earlier");
+    const std::string message = ReadFile(root_ / "generator.log");
+    EXPECT_NE(message.find("SAS token of Sorvan_9_4"), std::string::npos) << message;
+    EXPECT_EQ(message.find("to$ken"), std::string::npos) << "the secret is shown: " << message;
+}
+
+}  // namespace
+}  // namespace DownloadSystem::Testing
