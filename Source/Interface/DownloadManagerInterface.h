@@ -60,7 +60,9 @@ private:
     bool DrawDownloadErrorScreen();
     bool DrawRequestFailedScreen();
     // The error screens' Exit button centred on column `cx`; true when clicked.
-    bool DrawExitButton(float cx);
+    // The Exit button's outline and label: white on the grey screen, dark on a white panel.
+    enum class ExitInk { White, Dark };
+    bool DrawExitButton(float cx, ExitInk ink);
     bool DrawTitleButtons();
     void HandleWindowMove();
     // A custom button: registers the rectangle under `id` and updates widgetHovered_.

@@ -39,7 +39,9 @@ bool DownloadManagerInterface::DrawDownloadErrorScreen() {
         DrawText(3, 20.0f, ImVec2(W * 0.75f - size.x / 2.0f, 369.0f), MessageColour,
                  message.c_str(), wrap);
     }
-    return !DrawExitButton(W * 0.75f);
+    // This screen's right half is white, so the button is drawn in the message's dark ink;
+    // white on white would leave the only way out invisible.
+    return !DrawExitButton(W * 0.75f, ExitInk::Dark);
 }
 
 bool DownloadManagerInterface::DrawRequestFailedScreen() {
@@ -54,21 +56,24 @@ bool DownloadManagerInterface::DrawRequestFailedScreen() {
     const ImVec2 size = MeasureText(3, 20.0f, RequestFailedText, W);
     DrawText(3, 20.0f, ImVec2(W / 2.0f - size.x / 2.0f, H / 2.0f - 1.0f), MessageColour,
              RequestFailedText, W);
-    return !DrawExitButton(W * 0.5f);
+    return !DrawExitButton(W * 0.5f, ExitInk::White);
 }
 
-bool DownloadManagerInterface::DrawExitButton(float cx) {
+bool DownloadManagerInterface::DrawExitButton(float cx, ExitInk ink) {
     const ImVec2 topLeft(cx - 80.0f, 500.0f);
     const ImVec2 size(160.0f, 38.0f);
     bool hovered = false;
     bool held = false;
     const bool clicked =
         CustomButton("ERROR_EXIT_BUTTON", topLeft.x, topLeft.y, size.x, size.y, hovered, held);
-    const ImU32 colour = hovered && held ? White(176.0f / 255.0f) : White();
+    const float alpha = hovered && held ? 176.0f / 255.0f : 1.0f;
+    const ImU32 colour = ink == ExitInk::Dark ? DarkText(alpha) : White(alpha);
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 bottomRight(topLeft.x + size.x, topLeft.y + size.y);
     if (hovered) {
-        draw->AddRectFilled(topLeft, bottomRight, IM_COL32(255, 255, 255, 40));
+        draw->AddRectFilled(
+            topLeft, bottomRight,
+            ink == ExitInk::Dark ? DarkText(40.0f / 255.0f) : White(40.0f / 255.0f));
         ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
     }
     draw->AddRect(topLeft, bottomRight, colour, 0.0f, 0, 1.0f);

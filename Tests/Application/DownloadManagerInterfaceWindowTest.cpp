@@ -335,6 +335,8 @@ TEST_F(ScreensWindowTest, DownloadEndingWithErrorsShowsErrorScreenUntilExit) {
     SCOPED_TRACE("screenshot: " + shot->File().string());
     EXPECT_GT(shot->CountNear(Left + 700, Top + 365, 400, 60, Dark, 100), 200);  // message
     EXPECT_EQ(shot->CountNear(Left + 660, Top + 490, 140, 100, Dark, 100), 0);   // no table
+    // The Exit box is visible on the white panel: its outline is drawn in dark ink.
+    EXPECT_GT(shot->CountNear(Left + 820, Top + 500, 160, 38, Dark, 60), 160 * 2);
     EXPECT_TRUE(program.IsRunning());
 
     ASSERT_TRUE(x.Click(Left + 900, Top + 519));
