@@ -158,6 +158,14 @@ bool ReleaseServer::Start(std::string& error) {
         std::make_unique<LogReportStore>(options_.reportsFolder, options_.maxDecodedReportBytes);
     InstallRoutes();
 
+    // The library's default on Linux is SO_REUSEPORT alone, which lets a second server
+    // share a busy port silently yet refuses a restart while old connections linger in
+    // TIME_WAIT. SO_REUSEADDR gives the usual behaviour: restart at once, never share.
+    server_->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
+
     port_ = options_.port == 0
                 ? server_->bind_to_any_port(options_.address)
                 : (server_->bind_to_port(options_.address, options_.port) ? options_.port : -1);
