@@ -2,6 +2,7 @@
 #include "DownloadSystem/Connection.h"
 
 #include "DownloadSystem/FileDownload.h"
+#include "DownloadSystem/RequestTimeouts.h"
 #include "Platform/Http.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
@@ -12,14 +13,7 @@ using vesk::StringUtils;
 
 namespace {
 
-constexpr std::uint32_t ConnectTimeoutMs = 10000;
-constexpr std::uint32_t SendTimeoutMs = 120000;
-constexpr std::uint32_t ReceiveTimeoutMs = 120000;
 constexpr std::string_view RequestHeaders = "User-Agent: Sorvan Download Manager / 9.5\r\n";
-
-int ErrorOf(std::uint32_t code) {
-    return static_cast<int>(code);
-}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <exception>
 #include <thread>
 
+#include "DownloadSystem/RequestTimeouts.h"
 #include "Platform/Http.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
@@ -17,15 +18,8 @@ using vesk::StringUtils;
 
 namespace {
 
-constexpr std::uint32_t ConnectTimeoutMs = 10000;
-constexpr std::uint32_t SendTimeoutMs = 120000;
-constexpr std::uint32_t ReceiveTimeoutMs = 120000;
 constexpr std::uint32_t StopTimeoutMs = 15000;
 constexpr auto RetryPause = std::chrono::milliseconds(100);
-
-int ErrorOf(std::uint32_t code) {
-    return static_cast<int>(code);
-}
 
 }  // namespace
 
