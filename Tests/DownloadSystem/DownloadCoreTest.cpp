@@ -3,8 +3,13 @@
 // pause and the log report.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 #include <nlohmann/json.hpp>
+
+#include <atomic>
 
 #include "Configuration.h"
 #include "EngineFixture.h"
@@ -149,6 +154,27 @@ TEST_F(DownloadCoreTest, AListAnswered404EndsWithTheNoLongerOfferedMessage) {
     EXPECT_FALSE(fs::exists(Local("Data-1a.bin")));
 }
 
+TEST_F(DownloadCoreTest, AListThatChangesOnEveryFetchIsGivenUp) {
+    AddSetupProgram();
+    AddFile("Data-1a.bin", PatternBytes(1000));
+    // Every answer differs from the one before, so no two fetches ever agree.
+    std::atomic<int> served{0};
+    content_.SetHandler(ListPath(), [this, &served](const TestServers::RecordedRequest&) {
+        const int n = ++served;
+        return TestServers::Reply::Text(
+            200, ListText() + "Extra-" + std::to_string(n) + ".bin\r\n1\r\n0;");
+    });
+    DownloadCore core;
+    RunDownload(core);
+
+    EXPECT_TRUE(HasErrorMessage("changed on every fetch"));
+    EXPECT_EQ(content_.RequestsTo(ListPath()).size(),
+              2u * static_cast<std::size_t>(DownloadManager::MaxListFetchRounds));
+    EXPECT_EQ(FileRequests("Data-1a.bin"), 0u);
+    EXPECT_FALSE(fs::exists(Local("Data-1a.bin")));
+    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
+}
+
 TEST_F(DownloadCoreTest, AFileThatNeverVerifiesEndsAfterEightPasses) {
     AddSetupProgram();
     TestServers::Reply corrupted;
@@ -209,6 +235,68 @@ TEST_F(DownloadCoreTest, AnUnsafeNameInTheListWritesNothing) {
     for (const auto& entry : fs::directory_iterator(root_)) {
         EXPECT_EQ(entry.path().filename().string().find("evil"), std::string::npos);
     }
+}
+
+TEST_F(DownloadCoreTest, AStopDuringVerificationDoesNotStartSetup) {
+    AddSetupProgram();
+    const std::string data = PatternBytes(4000);
+    AddFile("Data-1a.bin", data);
+    // The verification pass fetches the list again (the third and fourth fetches). On
+    // the third, the downloaded file is swapped for a pipe whose write end the test
+    // holds: the check of that file then waits until the test writes, so the stop is
+    // requested while the verification is surely under way, with no timing involved.
+    std::atomic<int> served{0};
+    std::atomic<int> pipeWriter{-1};
+    const fs::path held = Local("Data-1a.bin");
+    content_.SetHandler(ListPath(), [&, this](const TestServers::RecordedRequest&) {
+        if (++served == 3) {
+            fs::remove(held);
+            if (::mkfifo(held.c_str(), 0600) == 0) {
+                pipeWriter = ::open(held.c_str(), O_RDWR | O_CLOEXEC);
+            }
+        }
+        return TestServers::Reply::Text(200, ListText());
+    });
+
+    // Whatever fails below, closing the write end lets a waiting check see the end.
+    struct CloseWriter {
+        std::atomic<int>& fd;
+        ~CloseWriter() {
+            const int open = fd.exchange(-1);
+            if (open >= 0) {
+                ::close(open);
+            }
+        }
+    };
+
+    DownloadCore core;
+    const CloseWriter closeWriter{pipeWriter};
+    std::u16string error;
+    ASSERT_TRUE(core.RequestDownload(error));
+    core.StartDownload();
+    DownloadManager& manager = *core.GetManager();
+    for (int i = 0; i < 1200 && !(served >= 4 && manager.IsVerifying()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_GE(pipeWriter.load(), 0) << "the list was not fetched for the verification";
+    ASSERT_TRUE(manager.IsVerifying());
+
+    std::thread stopper([&manager] { manager.Stop(30000); });
+    for (int i = 0; i < 1200 && manager.IsRunning(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // The right bytes: the file itself verifies, only the stop stands in the way.
+    EXPECT_EQ(::write(pipeWriter, data.data(), data.size()), static_cast<::ssize_t>(data.size()));
+    ::close(pipeWriter.exchange(-1));
+    EXPECT_EQ(manager.Wait(30000), vesk::Tavrin_Thread::WaitEnded);
+    stopper.join();
+
+    EXPECT_FALSE(manager.IsVerifying());
+    // The launch makes the program executable before anything else; it never got there.
+    const fs::perms setupPerms = fs::status(Local("Setup.exe")).permissions();
+    EXPECT_EQ(setupPerms & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
+    EXPECT_FALSE(fs::exists(root_ / "opened.txt"));
 }
 
 TEST_F(DownloadCoreTest, PauseHoldsTheCountersAndResumeGoesOn) {

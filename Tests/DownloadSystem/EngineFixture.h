@@ -129,14 +129,18 @@ protected:
     }
 
     void PublishList(const std::string& extra = "") {
+        content_.SetReply(ListPath(), TestServers::Reply::Text(200, ListText() + extra));
+    }
+
+    // The list of every file added so far, in the order added.
+    std::string ListText() const {
         std::string list;
         for (const std::string& name : order_) {
-            const std::string& bytes = files_[name];
+            const std::string& bytes = files_.at(name);
             list += name + "\r\n" + std::to_string(bytes.size()) + "\r\n" +
                     std::to_string(SignedCrc(bytes)) + ";";
         }
-        list += extra;
-        content_.SetReply(ListPath(), TestServers::Reply::Text(200, list));
+        return list;
     }
 
     std::string ListPath() const { return std::string("/") + Subdir + "/Sorvan_9_4.txt"; }
