@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,6 +43,14 @@ protected:
         // The compiled-in service host leads to a server that knows nothing: the manifest
         // request fails and the request-failed screen stays until the user leaves.
         ASSERT_TRUE(forwarder_.Start(8443, service_.Port()));
+        // The splash stays until the interface description has been fetched: holding its
+        // reply until the splash was seen keeps the check independent of machine load.
+        service_.SetHandler("/downloadmanager/9/meta.json", [this](const auto&) {
+            for (int i = 0; i < 1200 && !splashSeen_.load(); ++i) {
+                std::this_thread::sleep_for(50ms);
+            }
+            return TestServers::Reply::Text(404, "");
+        });
         // A browser opener that does nothing, so the support page opens nowhere.
         bin_ = std::filesystem::temp_directory_path() /
                ("sorvan-program-window-" + std::to_string(::getpid()));
@@ -55,7 +64,7 @@ protected:
     std::optional<Screenshot> WaitForFirstFrame(const std::string& name) {
         // Building the font atlas dominates start-up; sanitizer builds on a busy machine
         // take many seconds.
-        const auto deadline = std::chrono::steady_clock::now() + 40s;
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
         std::optional<Screenshot> shot;
         do {
             shot = Screenshot::Take(display_, ScreenshotPath(name));
@@ -68,6 +77,7 @@ protected:
     }
 
     void TearDown() override {
+        splashSeen_ = true;
         std::error_code ignored;
         std::filesystem::remove_all(bin_, ignored);
     }
@@ -78,6 +88,7 @@ protected:
     }
 
     std::filesystem::path bin_;
+    std::atomic<bool> splashSeen_{false};
     TestServers::HttpsServer service_;
     PortForwarder forwarder_;
     VirtualDisplay display_;
@@ -111,9 +122,10 @@ TEST_F(ProgramWindowTest, ShowsLogoSplashInBorderlessWindowThenEndsCleanlyOnExit
     EXPECT_TRUE(Near(shot->Pixel(LogoLeft + 99, LogoTop + 100), White));
     EXPECT_TRUE(Near(shot->Pixel(LogoLeft - 20, LogoTop + 100), Black));
     EXPECT_TRUE(Near(shot->Pixel(LogoLeft + 220, LogoTop + 100), Black));
+    splashSeen_ = true;
 
     // Then the request-failed screen in the full window.
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
     std::optional<Screenshot> failed;
     do {
         std::this_thread::sleep_for(200ms);
