@@ -4,6 +4,7 @@
 // clicks and drags go through xdotool.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +85,7 @@ protected:
     }
 
     void TearDown() override {
+        ReleasePictures();
         forwarder_.Stop();
         service_.Stop();
         content_.Stop();
@@ -98,7 +100,9 @@ protected:
     }
 
     // Interface pictures: a header image and three slides whose keys arrive as b, a, c.
-    void PublishPictures(std::chrono::milliseconds delay) {
+    // The description is held back until ReleasePictures(), so the splash (which lasts
+    // until the pictures are in) is seen however slow the machine is.
+    void PublishPictures() {
         MakeImage("header.png", 601, 100, Header);
         MakeImage("a.png", 64, 64, Red);
         MakeImage("b.png", 64, 64, Rgb{40, 200, 40});
@@ -111,9 +115,14 @@ protected:
             200, "{\"core\":{\"logo_background\":\"" + url("header.png") +
                      "\"},\"media\":{\"b\":\"" + url("b.png") + "\",\"a\":\"" + url("a.png") +
                      "?v=2\",\"c\":\"" + url("c.png") + "\"}}");
-        meta.delay = delay;
-        service_.SetReply("/downloadmanager/9/meta.json", meta);
+        service_.SetHandler("/downloadmanager/9/meta.json", [this, meta](const auto&) {
+            for (int i = 0; i < 1200 && !picturesReleased_.load(); ++i) {
+                std::this_thread::sleep_for(50ms);
+            }
+            return meta;
+        });
     }
+    void ReleasePictures() { picturesReleased_ = true; }
 
     void MakeImage(const std::string& name, int width, int height, Rgb colour) {
         fs::create_directories(root_ / "pictures");
@@ -171,6 +180,7 @@ protected:
     }
 
     fs::path root_;
+    std::atomic<bool> picturesReleased_{false};
     TestServers::HttpsServer service_;
     TestServers::HttpsServer content_;
     PortForwarder forwarder_;
@@ -182,9 +192,9 @@ protected:
 
 // The splash, the progress screen with its pictures, pause, dragging, and the exit glyph.
 TEST_F(ScreensWindowTest, SplashThenProgressPauseDragAndExitGlyph) {
-    // The description arrives late so the splash is seen; the release file comes slowly so
+    // The description is held until the splash was seen; the release file comes slowly so
     // the download is still running at the end.
-    PublishPictures(1500ms);
+    PublishPictures();
     TestServers::Reply slow;
     slow.body = std::string(24 * 1024 * 1024, 'x');
     slow.slowPiece = 64 * 1024;
@@ -208,6 +218,7 @@ TEST_F(ScreensWindowTest, SplashThenProgressPauseDragAndExitGlyph) {
         << splash->File();
     EXPECT_TRUE(Near(splash->Pixel(LogoLeft - 20, LogoTop + 100), Rgb{0, 0, 0}))
         << "the window is larger than the logo: " << splash->File();
+    ReleasePictures();
 
     // Progress screen: the first slide (key a), the header image, the heading, the bar
     // filling in the accent colour and the figures table.
