@@ -1,4 +1,5 @@
-# sorvan_add_test(name SOURCES a.cpp b.cpp LIBS lib... [TIMEOUT s] [LABELS l...])
+# sorvan_add_test(name SOURCES a.cpp b.cpp LIBS lib... [TIMEOUT s] [LABELS label])
+# One label per test program: gtest_discover_tests cannot pass a list of labels on.
 # One GoogleTest executable per call; each test case becomes its own CTest test.
 include(GoogleTest)
 function(sorvan_add_test name)
