@@ -45,15 +45,7 @@ bool Connection::OpenHttpConnection(FileDownload& worker) {
     }
     // A stop request ends any network wait of this worker.
     session.SetCancelCheck([&worker] { return !worker.IsRunning(); });
-    if (!session.SetConnectTimeout(ConnectTimeoutMs))
-        VESK_LOG_FAILURE("Setting INTERNET_OPTION_CONNECT_TIMEOUT failed",
-                         ErrorOf(session.LastError()));
-    if (!session.SetSendTimeout(SendTimeoutMs))
-        VESK_LOG_FAILURE("Setting INTERNET_OPTION_SEND_TIMEOUT failed",
-                         ErrorOf(session.LastError()));
-    if (!session.SetReceiveTimeout(ReceiveTimeoutMs))
-        VESK_LOG_FAILURE("Setting INTERNET_OPTION_RECEIVE_TIMEOUT failed",
-                         ErrorOf(session.LastError()));
+    ApplyRequestTimeouts(session);
 
     worker.connection_ = std::make_unique<Platform::HttpConnection>();
     if (!worker.connection_->Open(session, StringUtils::ToNarrow(worker.server_),

@@ -210,15 +210,7 @@ bool FileUpload::OpenHttpConnection() {
     }
     // A stop request ends any network wait of this request.
     session.SetCancelCheck([this] { return !IsRunning(); });
-    if (!session.SetConnectTimeout(ConnectTimeoutMs))
-        VESK_LOG_FAILURE("Setting INTERNET_OPTION_CONNECT_TIMEOUT failed",
-                         ErrorOf(session.LastError()));
-    if (!session.SetSendTimeout(SendTimeoutMs))
-        VESK_LOG_FAILURE("Setting INTERNET_OPTION_SEND_TIMEOUT failed",
-                         ErrorOf(session.LastError()));
-    if (!session.SetReceiveTimeout(ReceiveTimeoutMs))
-        VESK_LOG_FAILURE("Setting INTERNET_OPTION_RECEIVE_TIMEOUT failed",
-                         ErrorOf(session.LastError()));
+    ApplyRequestTimeouts(session);
     if (session.SetDecoding(true)) {
         // Extended on every opening, so a retried request carries the values twice.
         auto found = headers_.find(u"Accept-Encoding");

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "Platform/Http.h"
+#include "Support/ErrorLog.h"
+
 namespace DownloadSystem {
 
 inline constexpr std::uint32_t ConnectTimeoutMs = 10000;
@@ -14,6 +17,20 @@ inline constexpr std::uint32_t ReceiveTimeoutMs = 120000;
 // An Http layer error number as the error log records it.
 inline int ErrorOf(std::uint32_t code) {
     return static_cast<int>(code);
+}
+
+// Sets the three time-outs on a session; a time-out that cannot be set is logged and
+// the exchange goes on with the session's default.
+inline void ApplyRequestTimeouts(Platform::HttpSession& session) {
+    if (!session.SetConnectTimeout(ConnectTimeoutMs))
+        VESK_LOG_FAILURE("Setting INTERNET_OPTION_CONNECT_TIMEOUT failed",
+                         ErrorOf(session.LastError()));
+    if (!session.SetSendTimeout(SendTimeoutMs))
+        VESK_LOG_FAILURE("Setting INTERNET_OPTION_SEND_TIMEOUT failed",
+                         ErrorOf(session.LastError()));
+    if (!session.SetReceiveTimeout(ReceiveTimeoutMs))
+        VESK_LOG_FAILURE("Setting INTERNET_OPTION_RECEIVE_TIMEOUT failed",
+                         ErrorOf(session.LastError()));
 }
 
 }  // namespace DownloadSystem
