@@ -6,9 +6,15 @@
 #include <httplib.h>
 #include <zlib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <future>
 
 #include <cstdio>
 #include <ctime>
@@ -49,6 +55,39 @@ std::string Utf16Le(const std::u16string& text) {
     return out;
 }
 
+// A plain TCP connection to the server that the test drives byte by byte.
+int ConnectRaw(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+// Sends one byte every `pause` until the server closes the connection; true
+// when it did so before `limit`.
+bool TrickleUntilClosed(int fd, std::chrono::milliseconds pause, std::chrono::seconds limit) {
+    // The start of a TLS record announcing 512 bytes, then the bytes one by one.
+    const std::string start("\x16\x03\x01\x02\x00", 5);
+    send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(pause.count())) > 0) {
+            char byte;
+            if (recv(fd, &byte, 1, 0) <= 0) {
+                return true;
+            }
+        }
+        if (send(fd, "\0", 1, MSG_NOSIGNAL) < 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class ReleaseServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -77,7 +116,7 @@ protected:
         options.reportsFolder = folder.Path() / "reports";
         options.signedStorageMarker = "signedstore";
         options.maxReportBytes = 64 * 1024;
-        options.maxDecodedReportBytes = 1 << 20;
+        options.reports.decoding.maxDecodedBytes = 1 << 20;
     }
 
     void StartServer() {
@@ -286,6 +325,106 @@ TEST_F(ReleaseServerTest, ProgramAnnouncesItsAddressAndStopsOnSigterm) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::fclose(lines);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ReleaseServerTest, ChunkedBodyMeetsTheSameLimit) {
+    StartServer();
+    // Four times the body limit, sent chunked so that no length announces it.
+    const std::string block(16 * 1024, 'x');
+    std::size_t sent = 0;
+    auto reply = client->Post(
+        Tools::kServiceEndpoint, {{"Method", "LogErrorInfo"}, {"ComputerId", kComputerId}},
+        [&](std::size_t, httplib::DataSink& sink) {
+            if (sent >= 4 * options.maxReportBytes) {
+                sink.done();
+                return true;
+            }
+            sent += block.size();
+            return sink.write(block.data(), block.size());
+        },
+        "application/octet-stream");
+    // The server answers 413 and closes; the sender may see the close first.
+    if (reply) {
+        EXPECT_EQ(reply->status, 413) << reply->body;
+    }
+    EXPECT_EQ(ToolsTest::CountEntries(options.reportsFolder), 0u);
+    EXPECT_EQ(RequestDownload("Sorvan_9_5")->status, 200);
+
+    auto bodyOnGet = client->Get("/rel/9.5/Data-1a.bin", {{"Transfer-Encoding", "chunked"}});
+    if (bodyOnGet) {
+        EXPECT_EQ(bodyOnGet->status, 413);
+    }
+}
+
+TEST_F(ReleaseServerTest, IdleAndTricklingConnectionsDoNotTakeTheServiceDown) {
+    options.connections.requestDeadline = std::chrono::seconds(2);
+    StartServer();
+    // More silent connections than the library's worker pool has threads, and a
+    // few that trickle a byte at a time and would never finish.
+    std::vector<int> idle;
+    for (int i = 0; i < 24; ++i) {
+        idle.push_back(ConnectRaw(server->Port()));
+    }
+    std::vector<std::future<bool>> trickles;
+    for (int i = 0; i < 4; ++i) {
+        int fd = ConnectRaw(server->Port());
+        idle.push_back(fd);
+        trickles.push_back(std::async(std::launch::async, [fd] {
+            return TrickleUntilClosed(fd, std::chrono::milliseconds(200), std::chrono::seconds(20));
+        }));
+    }
+    auto manifest = RequestDownload("Sorvan_9_5");
+    ASSERT_TRUE(manifest) << httplib::to_string(manifest.error());
+    EXPECT_EQ(manifest->status, 200);
+    for (auto& trickle : trickles) {
+        EXPECT_TRUE(trickle.get()) << "a trickling request outlived its deadline";
+    }
+    for (int fd : idle) {
+        close(fd);
+    }
+}
+
+TEST_F(ReleaseServerTest, StopsAtOnceWhileRequestsAreInProgress) {
+    options.connections.requestDeadline = std::chrono::seconds(60);
+    StartServer();
+    int idle = ConnectRaw(server->Port());
+    int trickling = ConnectRaw(server->Port());
+    auto trickle = std::async(std::launch::async, [trickling] {
+        return TrickleUntilClosed(trickling, std::chrono::milliseconds(100),
+                                  std::chrono::seconds(30));
+    });
+    ASSERT_EQ(RequestDownload("Sorvan_9_5")->status, 200);  // the server is serving
+    auto stopped = std::async(std::launch::async, [this] { server->Stop(); });
+    // Well under the deadline and every time-out; a hang would take a minute.
+    EXPECT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    stopped.get();
+    EXPECT_TRUE(trickle.get());
+    close(idle);
+    close(trickling);
+}
+
+TEST_F(ReleaseServerTest, BehindAFrontItSpeaksPlainHttpOnLoopbackOnly) {
+    options.behindFront = true;
+    options.certificateFile.clear();
+    options.privateKeyFile.clear();
+    server = std::make_unique<Tools::ReleaseServer>(options);
+    std::string error;
+    ASSERT_TRUE(server->Start(error)) << error;
+    httplib::Client plain("127.0.0.1", server->Port());
+    auto manifest = plain.Post(Tools::kServiceEndpoint,
+                               {{"Method", "RequestDownload"}, {"X-Real-IP", "192.0.2.7"}},
+                               "ReleaseName=Sorvan_9_5", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(manifest);
+    EXPECT_EQ(nlohmann::json::parse(manifest->body)["download_subdir"], "rel/9.5");
+    server->Stop();
+
+    options.address = "0.0.0.0";
+    Tools::ReleaseServer exposed(options);
+    EXPECT_FALSE(exposed.Start(error));
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ ContentDecision ContentAccess::Decide(const std::string& target, std::int64_t no
             return Refuse(404, "hidden or unsafe path segment");
         }
     }
-    if (path[0] == kReleasesFolder) {
+    if (Lowered(path[0]) == kReleasesFolder) {
         return Refuse(404, "release descriptions are not served");
     }
 
@@ -171,6 +171,22 @@ ContentDecision ContentAccess::Decide(const std::string& target, std::int64_t no
     auto mismatch = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
     if (mismatch.first != root.end()) {
         return Refuse(404, "outside the content root");
+    }
+    // Whatever path or link led here, the descriptions (and anything hidden)
+    // stay unserved: check the resolved path, not the requested one.
+    for (auto part = mismatch.second; part != file.end(); ++part) {
+        std::string name = part->string();
+        if (name.empty() || name[0] == '.' || Lowered(name) == kReleasesFolder) {
+            return Refuse(404, "release descriptions are not served");
+        }
+    }
+    fs::path descriptions = fs::weakly_canonical(contentRoot_ / kReleasesFolder, ec);
+    if (!ec) {
+        auto inside =
+            std::mismatch(descriptions.begin(), descriptions.end(), file.begin(), file.end());
+        if (inside.first == descriptions.end()) {
+            return Refuse(404, "release descriptions are not served");
+        }
     }
     ContentDecision decision;
     decision.status = 200;

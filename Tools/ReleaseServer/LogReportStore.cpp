@@ -1,8 +1,7 @@
-// Decoding and storing log reports (zlib, nlohmann_json).
+// Storing log reports within a quota and a per-sender rate (nlohmann_json).
 #include "LogReportStore.h"
 
 #include <openssl/evp.h>
-#include <zlib.h>
 
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -12,105 +11,9 @@
 
 namespace Tools {
 
-LogReportStore::LogReportStore(std::filesystem::path folder, std::size_t maxDecodedBytes)
-    : folder_(std::move(folder)), maxDecodedBytes_(maxDecodedBytes) {}
-
-int LogReportStore::Gunzip(std::string_view body, std::size_t maxBytes, std::string& out,
-                           std::string& error) {
-    out.clear();
-    if (body.size() < 18 || static_cast<unsigned char>(body[0]) != 0x1F ||
-        static_cast<unsigned char>(body[1]) != 0x8B) {
-        error = "the body is not a gzip stream";
-        return 400;
-    }
-    z_stream stream{};
-    if (inflateInit2(&stream, 15 + 16) != Z_OK) {
-        error = "cannot start decompression";
-        return 500;
-    }
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
-    stream.avail_in = static_cast<uInt>(body.size());
-    char chunk[65536];
-    int result = Z_OK;
-    int status = 0;
-    while (result == Z_OK) {
-        stream.next_out = reinterpret_cast<Bytef*>(chunk);
-        stream.avail_out = sizeof chunk;
-        result = inflate(&stream, Z_NO_FLUSH);
-        size_t produced = sizeof chunk - stream.avail_out;
-        if (out.size() + produced > maxBytes) {
-            error = "the decompressed log exceeds " + std::to_string(maxBytes) + " bytes";
-            status = 413;
-            break;
-        }
-        out.append(chunk, produced);
-        if (result == Z_BUF_ERROR && stream.avail_in == 0) {
-            break;  // input ended before the stream did
-        }
-    }
-    if (status == 0 && result != Z_STREAM_END) {
-        error = "the gzip stream is damaged or cut short";
-        status = 400;
-    }
-    if (status == 0 && stream.avail_in != 0) {
-        error = "bytes follow the gzip stream";
-        status = 400;
-    }
-    inflateEnd(&stream);
-    if (status != 0) {
-        out.clear();
-    }
-    return status;
-}
-
-bool LogReportStore::Utf16LeToUtf8(std::string_view bytes, std::string& out) {
-    out.clear();
-    if (bytes.size() % 2 != 0) {
-        return false;
-    }
-    auto unit = [&](size_t i) {
-        return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
-                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    };
-    size_t i = 0;
-    if (bytes.size() >= 2 && unit(0) == 0xFEFF) {
-        i = 2;
-    }
-    for (; i < bytes.size(); i += 2) {
-        char32_t c = unit(i);
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 3 >= bytes.size()) {
-                return false;
-            }
-            char32_t low = unit(i + 2);
-            if (low < 0xDC00 || low > 0xDFFF) {
-                return false;
-            }
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            i += 2;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return true;
-}
-
 namespace {
+
+constexpr std::size_t kMaxTrackedSenders = 10000;
 
 std::string Base64(std::string_view bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
@@ -137,54 +40,113 @@ std::string UtcStamp(std::chrono::system_clock::time_point t, bool compact) {
 
 }  // namespace
 
+LogReportStore::LogReportStore(std::filesystem::path folder, ReportStoreLimits limits)
+    : folder_(std::move(folder)), limits_(limits) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder_, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->path().extension() == ".json" && it->is_regular_file(ec)) {
+            storedBytes_ += it->file_size(ec);
+            ++storedFiles_;
+        }
+    }
+}
+
+bool LogReportStore::Admit(const std::string& address, ReportOutcome& refusal) {
+    auto now = std::chrono::steady_clock::now();
+    const double perSecond = 1.0 / static_cast<double>(limits_.refill.count());
+    std::lock_guard lock(mutex_);
+    if (buckets_.size() >= kMaxTrackedSenders && buckets_.count(address) == 0) {
+        // Forget senders whose allowance has refilled; they lose nothing.
+        for (auto it = buckets_.begin(); it != buckets_.end();) {
+            double seconds = std::chrono::duration<double>(now - it->second.updated).count();
+            it = it->second.tokens + seconds * perSecond >= limits_.burst ? buckets_.erase(it)
+                                                                          : std::next(it);
+        }
+        if (buckets_.size() >= kMaxTrackedSenders) {
+            refusal.status = 429;
+            refusal.message = "too many senders of reports; try again later";
+            return false;
+        }
+    }
+    auto [it, added] = buckets_.try_emplace(address);
+    Bucket& bucket = it->second;
+    if (added) {
+        bucket.tokens = limits_.burst;
+    } else {
+        double seconds = std::chrono::duration<double>(now - bucket.updated).count();
+        bucket.tokens = std::min<double>(limits_.burst, bucket.tokens + seconds * perSecond);
+    }
+    bucket.updated = now;
+    if (bucket.tokens < 1.0) {
+        refusal.status = 429;
+        refusal.message = "too many reports from " + address + "; try again later";
+        return false;
+    }
+    bucket.tokens -= 1.0;
+    return true;
+}
+
 ReportOutcome LogReportStore::Store(std::string_view computerId,
                                     const std::vector<std::pair<std::string, std::string>>& headers,
                                     std::string_view body, std::string_view remoteAddress,
-                                    std::chrono::system_clock::time_point received) const {
+                                    std::chrono::system_clock::time_point received) {
     ReportOutcome outcome;
     if (!IsSafeIdentifier(computerId)) {
         outcome.message = "missing or malformed ComputerId header";
         return outcome;
     }
-    std::string utf16;
-    std::string error;
-    if (int status = Gunzip(body, maxDecodedBytes_, utf16, error); status != 0) {
-        outcome.status = status;
-        outcome.message = error;
-        return outcome;
-    }
-    std::string utf8;
-    if (!Utf16LeToUtf8(utf16, utf8)) {
-        outcome.message = "the log is not UTF-16LE text";
-        return outcome;
-    }
-    nlohmann::json log = nlohmann::json::parse(utf8, nullptr, false);
-    if (log.is_discarded()) {
-        outcome.message = "the log is not JSON";
+    DecodedReport decoded = DecodeReport(body, limits_.decoding);
+    if (decoded.status != 200) {
+        outcome.status = decoded.status;
+        outcome.message = decoded.error;
         return outcome;
     }
 
-    nlohmann::ordered_json report;
-    report["computer_id"] = std::string(computerId);
-    report["received_utc"] = UtcStamp(received, false);
-    report["remote_address"] = std::string(remoteAddress);
+    // The report is written compactly, the checked log text spliced in as it
+    // came, so its size is the body's and the log's plus a little, whatever
+    // the log's shape.
+    nlohmann::ordered_json head;
+    head["computer_id"] = std::string(computerId);
+    head["received_utc"] = UtcStamp(received, false);
+    head["remote_address"] = std::string(remoteAddress);
     nlohmann::ordered_json headerObject = nlohmann::ordered_json::object();
     for (const auto& [name, value] : headers) {
         headerObject[name] = value;
     }
-    report["headers"] = headerObject;
-    report["body_bytes"] = body.size();
-    report["log"] = log;
-    report["body_gzip_base64"] = Base64(body);
+    head["headers"] = headerObject;
+    head["body_bytes"] = body.size();
     // Header values are whatever the sender put there; replace bytes that are
     // not UTF-8 rather than fail on them.
-    std::string text = report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::string text = head.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    text.pop_back();  // the closing brace
+    text.reserve(text.size() + decoded.json.size() + body.size() * 4 / 3 + 64);
+    text += ",\"log\":";
+    text += decoded.json;
+    decoded.json.clear();
+    decoded.json.shrink_to_fit();
+    text += ",\"body_gzip_base64\":\"";
+    text += Base64(body);
+    text += "\"}\n";
 
-    std::error_code ec;
-    std::filesystem::create_directories(folder_, ec);
+    {
+        std::lock_guard lock(mutex_);
+        if (storedFiles_ + 1 > limits_.maxFolderFiles ||
+            storedBytes_ + text.size() > limits_.maxFolderBytes) {
+            outcome.status = 429;
+            outcome.message = "the report store is full; try again later";
+            return outcome;
+        }
+        storedFiles_ += 1;  // reserved until the write is done
+        storedBytes_ += text.size();
+    }
     std::filesystem::path written;
+    std::string error;
     if (!WriteNewFile(folder_, std::string(computerId) + "_" + UtcStamp(received, true), ".json",
                       text, written, error)) {
+        std::lock_guard lock(mutex_);
+        storedFiles_ -= 1;
+        storedBytes_ -= text.size();
         outcome.status = 500;
         outcome.message = error;
         return outcome;

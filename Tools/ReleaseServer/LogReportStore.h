@@ -1,47 +1,70 @@
 // Log reports the client posts: gzip of the application log as UTF-16LE JSON.
 // Each accepted report becomes one file in the reports folder, named with the
 // sender's machine id and the time, holding the decoded log and the raw body.
+// The folder has a quota (bytes and files; when it is full new reports are
+// refused and the stored ones kept) and each sender address a rate limit.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "ReportDecoder.h"
+
 namespace Tools {
 
 struct ReportOutcome {
-    int status = 400;              // 200 when stored; 400 bad body, 413 too large, 500 disk
+    int status = 400;              // 200 stored; 400 bad body, 413 too large, 429 refused, 500 disk
     std::string message;           // what happened, for the reply and the request log
     std::filesystem::path stored;  // the report file when status is 200
 };
 
+struct ReportStoreLimits {
+    ReportLimits decoding;
+    std::uint64_t maxFolderBytes = 1ull << 30;
+    std::size_t maxFolderFiles = 10000;
+    // Token bucket per sender address: `burst` reports at once, then one per
+    // `refill` interval.
+    int burst = 10;
+    std::chrono::seconds refill{6};
+};
+
 class LogReportStore {
 public:
-    LogReportStore(std::filesystem::path folder, std::size_t maxDecodedBytes);
+    // Counts the reports already in `folder` towards the quota.
+    LogReportStore(std::filesystem::path folder, ReportStoreLimits limits);
+
+    // Takes one report from `address`'s allowance; false (and a 429 outcome)
+    // when it is used up. Cheap: call it before reading the body.
+    bool Admit(const std::string& address, ReportOutcome& refusal);
 
     // Checks the whole body (gzip stream, UTF-16LE text, JSON) before anything
-    // is written, then stores the report in one atomic step.
+    // is written, then stores the report in one atomic step. Nothing is written
+    // when any check fails or the quota is reached.
     ReportOutcome Store(std::string_view computerId,
                         const std::vector<std::pair<std::string, std::string>>& headers,
                         std::string_view body, std::string_view remoteAddress,
-                        std::chrono::system_clock::time_point received) const;
-
-    // Gunzips `body` (one gzip member, nothing after it) into at most `maxBytes`.
-    // Returns 0 on success, else the HTTP status to refuse with, `error` set.
-    static int Gunzip(std::string_view body, std::size_t maxBytes, std::string& out,
-                      std::string& error);
-
-    // UTF-16LE (optional byte-order mark) to UTF-8; false on an odd length or an
-    // unpaired surrogate.
-    static bool Utf16LeToUtf8(std::string_view bytes, std::string& out);
+                        std::chrono::system_clock::time_point received);
 
 private:
+    struct Bucket {
+        double tokens = 0;
+        std::chrono::steady_clock::time_point updated;
+    };
+
     std::filesystem::path folder_;
-    std::size_t maxDecodedBytes_;
+    ReportStoreLimits limits_;
+    std::mutex mutex_;
+    std::uint64_t storedBytes_ = 0;
+    std::size_t storedFiles_ = 0;
+    std::map<std::string, Bucket> buckets_;
 };
 
 }  // namespace Tools

@@ -108,6 +108,27 @@ ByteRange ResolveRange(const std::string& header, std::size_t size) {
     return range;
 }
 
+constexpr std::size_t kMaxFormBytes = 64 * 1024;
+
+// Reads a request body of at most `limit` bytes, however it is framed; false
+// (and the rest left unread) when it is longer or the read fails.
+bool ReadBody(const httplib::ContentReader& reader, std::size_t limit, std::string& body) {
+    bool tooLong = false;
+    bool read = reader([&](const char* data, std::size_t length) {
+        if (length > limit - body.size()) {
+            tooLong = true;
+            return false;
+        }
+        body.append(data, length);
+        return true;
+    });
+    return read && !tooLong;
+}
+
+bool IsLoopback(const std::string& address) {
+    return address == "localhost" || address == "::1" || address.rfind("127.", 0) == 0;
+}
+
 std::string Timestamp() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -142,20 +163,27 @@ bool ReleaseServer::Start(std::string& error) {
         error = "cannot create the reports folder " + options_.reportsFolder.string();
         return false;
     }
-    server_ = std::make_unique<httplib::SSLServer>(options_.certificateFile.c_str(),
-                                                   options_.privateKeyFile.c_str());
-    if (!server_->is_valid()) {
-        error = "cannot load certificate " + options_.certificateFile.string() + " and key " +
-                options_.privateKeyFile.string();
-        server_.reset();
+    if (options_.behindFront && !IsLoopback(options_.address)) {
+        error =
+            "behind a front server the service listens on loopback only, not " + options_.address;
         return false;
     }
+    SSL_CTX* tls = nullptr;
+    if (!options_.behindFront) {
+        tls = GuardedServer::MakeTlsContext(options_.certificateFile.string(),
+                                            options_.privateKeyFile.string());
+        if (tls == nullptr) {
+            error = "cannot load certificate " + options_.certificateFile.string() + " and key " +
+                    options_.privateKeyFile.string();
+            return false;
+        }
+    }
+    server_ = std::make_unique<GuardedServer>(tls, options_.connections);
     catalog_ = std::make_unique<ReleaseCatalog>(options_.contentRoot,
                                                 [this](const std::string& l) { Log(l); });
     content_ = std::make_unique<ContentAccess>(options_.contentRoot, options_.signedStorageMarker,
                                                *catalog_);
-    reports_ =
-        std::make_unique<LogReportStore>(options_.reportsFolder, options_.maxDecodedReportBytes);
+    reports_ = std::make_unique<LogReportStore>(options_.reportsFolder, options_.reports);
     InstallRoutes();
 
     // The library's default on Linux is SO_REUSEPORT alone, which lets a second server
@@ -175,6 +203,7 @@ bool ReleaseServer::Start(std::string& error) {
         server_.reset();
         return false;
     }
+    server_->WidenBacklog(1024);
     listenEnded_ = false;
     thread_ = std::thread([this] {
         server_->listen_after_bind();
@@ -190,14 +219,15 @@ void ReleaseServer::Stop() {
     // A stop that comes before the thread has entered its accept loop is not
     // seen by the library, so repeat it until the loop has ended.
     while (!listenEnded_) {
-        server_->stop();
+        server_->Shutdown();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     thread_.join();
 }
 
 std::string ReleaseServer::Describe() const {
-    std::string text = "listening on https://" + options_.address + ":" + std::to_string(port_) +
+    std::string text = std::string("listening on ") + (options_.behindFront ? "http" : "https") +
+                       "://" + options_.address + ":" + std::to_string(port_) +
                        " (content folder " + options_.contentRoot.string() + ", reports " +
                        options_.reportsFolder.string() + ", signed-storage marker \"" +
                        options_.signedStorageMarker + "\"); releases:";
@@ -212,15 +242,30 @@ std::string ReleaseServer::Describe() const {
 }
 
 void ReleaseServer::InstallRoutes() {
+    // Bodies are read by the report route alone, which counts them itself: the
+    // library's own limit misses chunked bodies.
     server_->set_payload_max_length(options_.maxReportBytes);
-    server_->set_read_timeout(30, 0);
-    server_->set_write_timeout(30, 0);
-    server_->set_keep_alive_timeout(5);
+    server_->set_keep_alive_max_count(100);
 
-    // Ranges are resolved by the content route itself (single ranges, 416 when
-    // unsatisfiable); the library's own range handling misreports lengths.
-    server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+    server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+        GuardedServer::HeaderLinesRead();
+        // Ranges are resolved by the content route itself (single ranges, 416 when
+        // unsatisfiable); the library's own range handling misreports lengths.
         const_cast<httplib::Request&>(req).ranges.clear();
+        bool hasBody =
+            req.has_header("Transfer-Encoding") ||
+            (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0");
+        if (hasBody && (req.method != "POST" || req.path != kServiceEndpoint)) {
+            GuardedServer::CloseAfterReply();
+            Reply(res, 413, "no request body is taken here");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (auto coding = req.get_header_value("Content-Encoding");
+            !coding.empty() && coding != "identity") {
+            GuardedServer::CloseAfterReply();
+            Reply(res, 415, "request bodies are taken without a content coding");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         return httplib::Server::HandlerResponse::Unhandled;
     });
 
@@ -242,11 +287,22 @@ void ReleaseServer::InstallRoutes() {
         Log(line);
     });
 
-    server_->Post(kServiceEndpoint, [this](const httplib::Request& req, httplib::Response& res) {
+    server_->Post(kServiceEndpoint, [this](const httplib::Request& req, httplib::Response& res,
+                                           const httplib::ContentReader& reader) {
         const std::string method = req.get_header_value("Method");
+        if (method == "LogErrorInfo") {
+            HandleReport(req, res, reader);
+            return;
+        }
+        std::string body;
+        if (!ReadBody(reader, kMaxFormBytes, body)) {
+            GuardedServer::CloseAfterReply();
+            Reply(res, 413, "the form exceeds " + std::to_string(kMaxFormBytes) + " bytes");
+            return;
+        }
         if (method == "RequestDownload") {
             std::map<std::string, std::string> form;
-            if (!ParseFormBody(req.body, form) || form.count("ReleaseName") == 0) {
+            if (!ParseFormBody(body, form) || form.count("ReleaseName") == 0) {
                 Reply(res, 400, "RequestDownload needs a ReleaseName form field");
                 return;
             }
@@ -267,15 +323,6 @@ void ReleaseServer::InstallRoutes() {
                             "application/json");
             return;
         }
-        if (method == "LogErrorInfo") {
-            std::vector<std::pair<std::string, std::string>> headers(req.headers.begin(),
-                                                                     req.headers.end());
-            ReportOutcome outcome =
-                reports_->Store(req.get_header_value("ComputerId"), headers, req.body,
-                                req.remote_addr, std::chrono::system_clock::now());
-            Reply(res, outcome.status, outcome.message);
-            return;
-        }
         Reply(res, 400, "unknown Method \"" + method + "\"");
     });
 
@@ -285,7 +332,7 @@ void ReleaseServer::InstallRoutes() {
             Reply(res, decision.status, decision.reason);
             return;
         }
-        int fd = open(decision.file.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = open(decision.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         struct stat info {};
         if (fd < 0 || fstat(fd, &info) != 0) {
             if (fd >= 0) {
@@ -325,6 +372,43 @@ void ReleaseServer::InstallRoutes() {
                 return sink.write(buffer.get(), static_cast<std::size_t>(n));
             });
     });
+}
+
+std::string ReleaseServer::ClientAddress(const httplib::Request& req) const {
+    if (options_.behindFront) {
+        if (auto forwarded = req.get_header_value("X-Real-IP"); !forwarded.empty()) {
+            return forwarded;
+        }
+    }
+    return req.remote_addr;
+}
+
+void ReleaseServer::HandleReport(const httplib::Request& req, httplib::Response& res,
+                                 const httplib::ContentReader& reader) {
+    const std::string client = ClientAddress(req);
+    ReportOutcome refusal;
+    if (!reports_->Admit(client, refusal)) {
+        GuardedServer::CloseAfterReply();
+        res.set_header("Retry-After", "60");
+        Reply(res, refusal.status, refusal.message);
+        return;
+    }
+    std::string body;
+    if (!ReadBody(reader, options_.maxReportBytes, body)) {
+        GuardedServer::CloseAfterReply();
+        Reply(res, 413,
+              "the report is not read whole within " + std::to_string(options_.maxReportBytes) +
+                  " bytes");
+        return;
+    }
+    std::vector<std::pair<std::string, std::string>> headers(req.headers.begin(),
+                                                             req.headers.end());
+    ReportOutcome outcome = reports_->Store(req.get_header_value("ComputerId"), headers, body,
+                                            client, std::chrono::system_clock::now());
+    if (outcome.status == 429) {
+        res.set_header("Retry-After", "3600");
+    }
+    Reply(res, outcome.status, outcome.message);
 }
 
 }  // namespace Tools

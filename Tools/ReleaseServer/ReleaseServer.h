@@ -11,15 +11,13 @@
 #include <string>
 #include <thread>
 
-namespace httplib {
-class SSLServer;
-}
+#include "GuardedServer.h"
+#include "LogReportStore.h"
 
 namespace Tools {
 
 class ReleaseCatalog;
 class ContentAccess;
-class LogReportStore;
 
 // Path of the download-service endpoint; the "Method" header picks the operation.
 inline constexpr const char* kServiceEndpoint = "/Sorvan/DownloadManager8.ashx";
@@ -32,8 +30,13 @@ struct ServerOptions {
     std::filesystem::path contentRoot;
     std::filesystem::path reportsFolder;
     std::string signedStorageMarker;
-    std::size_t maxReportBytes = 8u << 20;          // posted body
-    std::size_t maxDecodedReportBytes = 64u << 20;  // after gunzip
+    // Plain HTTP instead of TLS, for a front server on the same machine; only
+    // loopback addresses are accepted then, and the front's X-Real-IP header
+    // names the client.
+    bool behindFront = false;
+    std::size_t maxReportBytes = 8u << 20;  // posted body, however it is framed
+    ReportStoreLimits reports;              // decoding limits, quota, rate per sender
+    ConnectionLimits connections;
     // Receives start-up notes and one line per request; may be empty.
     std::function<void(const std::string&)> log;
 };
@@ -52,7 +55,8 @@ public:
     // The bound port (useful with port 0); 0 before Start.
     int Port() const { return port_; }
 
-    // Stops accepting, finishes the requests in progress and joins the thread.
+    // Stops accepting, ends every open connection (within about 100 ms, even
+    // mid-request) and joins the thread. Safe to call at any moment.
     void Stop();
 
     // One line describing where the server listens and what it serves.
@@ -61,12 +65,15 @@ public:
 private:
     void Log(const std::string& line) const;
     void InstallRoutes();
+    void HandleReport(const httplib::Request& req, httplib::Response& res,
+                      const httplib::ContentReader& reader);
+    std::string ClientAddress(const httplib::Request& req) const;
 
     ServerOptions options_;
     std::unique_ptr<ReleaseCatalog> catalog_;
     std::unique_ptr<ContentAccess> content_;
     std::unique_ptr<LogReportStore> reports_;
-    std::unique_ptr<httplib::SSLServer> server_;
+    std::unique_ptr<GuardedServer> server_;
     std::thread thread_;
     std::atomic<bool> listenEnded_{false};
     int port_ = 0;

@@ -1,6 +1,8 @@
 // release-server: command line around ReleaseServer; runs until SIGINT or SIGTERM.
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -23,14 +25,21 @@ void PrintUsage(const Tools::ServerOptions& defaults) {
     std::fprintf(stderr,
                  "usage: release-server --cert FILE --key FILE --content-root DIR [--reports DIR]\n"
                  "                      [--address ADDR] [--port N] [--marker LABEL]\n"
-                 "                      [--max-report-bytes N]\n"
+                 "                      [--max-report-bytes N] [--behind-front]\n"
+                 "                      [--max-connections N] [--request-deadline SECONDS]\n"
+                 "                      [--reports-max-mib N] [--reports-max-files N]\n"
+                 "                      [--reports-per-client N]\n"
                  "\n"
                  "Serves the download-service endpoint %s and the files of DIR over HTTPS.\n"
                  "  --address ADDR   default %s\n"
                  "  --port N         default %d (0 picks a free port)\n"
                  "  --reports DIR    where log reports are stored (default DIR/../reports)\n"
                  "  --marker LABEL   signed-storage marker (default \"%s\", as compiled into the "
-                 "client)\n",
+                 "client)\n"
+                 "  --behind-front   plain HTTP on a loopback address for a front server on this\n"
+                 "                   machine (Tools/nginx/make-nginx-config --service ...)\n"
+                 "  --reports-per-client N  reports one address may send at once; one more\n"
+                 "                   each 6 s after that\n",
                  Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
                  defaults.signedStorageMarker.c_str());
 }
@@ -46,6 +55,10 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             PrintUsage(options);
             return 0;
+        }
+        if (arg == "--behind-front") {
+            options.behindFront = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "release-server: %s needs a value\n", arg.c_str());
@@ -68,13 +81,25 @@ int main(int argc, char** argv) {
             options.signedStorageMarker = value;
         } else if (arg == "--max-report-bytes") {
             options.maxReportBytes = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--max-connections") {
+            options.connections.maxConnections = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--request-deadline") {
+            options.connections.requestDeadline =
+                std::chrono::seconds(std::strtoull(value.c_str(), nullptr, 10));
+        } else if (arg == "--reports-max-mib") {
+            options.reports.maxFolderBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
+        } else if (arg == "--reports-max-files") {
+            options.reports.maxFolderFiles = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--reports-per-client") {
+            options.reports.burst = std::atoi(value.c_str());
         } else {
             std::fprintf(stderr, "release-server: unknown option %s\n", arg.c_str());
             PrintUsage(options);
             return 2;
         }
     }
-    if (options.certificateFile.empty() || options.privateKeyFile.empty() ||
+    if ((!options.behindFront &&
+         (options.certificateFile.empty() || options.privateKeyFile.empty())) ||
         options.contentRoot.empty()) {
         PrintUsage(options);
         return 2;
@@ -96,6 +121,12 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // One descriptor per connection: take all the process may have.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     Tools::ReleaseServer server(options);
     std::string error;
