@@ -92,4 +92,21 @@ TEST_F(ContentAccessTest, NeverServesDescriptionsHiddenNamesOrOutsideFiles) {
     EXPECT_EQ(Status("/plain/link.bin"), 404);
 }
 
+TEST_F(ContentAccessTest, LinksIntoTheDescriptionsAreNotFollowed) {
+    const auto content = folder.Path() / "content";
+    std::filesystem::create_symlink(content / "releases/Plain_9_5.json",
+                                    content / "plain/description.json");
+    std::filesystem::create_symlink(content / "releases", content / "plain/descriptions");
+    std::filesystem::create_symlink("../releases", content / "plain/up");
+    for (const char* target : {"/plain/description.json", "/plain/descriptions/Plain_9_5.json",
+                               "/plain/up/Signed_9_5.json", "/Releases/Signed_9_5.json",
+                               "/plain/../releases/Plain_9_5.json"}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(Status(target), 404);
+    }
+    // A link that stays among the served files is still followed.
+    std::filesystem::create_symlink(content / "plain/Data-1a.bin", content / "plain/alias.bin");
+    EXPECT_EQ(Status("/plain/alias.bin"), 200);
+}
+
 }  // namespace
