@@ -270,7 +270,7 @@ void ReleaseServer::InstallRoutes() {
     });
 
     server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-        std::string line = Timestamp() + " " + req.remote_addr + " " + req.method + " " +
+        std::string line = Timestamp() + " " + ClientAddress(req) + " " + req.method + " " +
                            req.target + " -> " + std::to_string(res.status);
         if (auto method = req.get_header_value("Method"); !method.empty()) {
             line += " [" + method + "]";
