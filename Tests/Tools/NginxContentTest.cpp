@@ -17,13 +17,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <httplib.h>
+#include <zlib.h>
+
 #include <ctime>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "ClientConfiguration.h"
 #include "DownloadSystem/FileDownload.h"
 #include "EngineFixture.h"
 #include "ReleasePacker.h"
+#include "ReleaseServer.h"
 #include "SignedPath.h"
 
 namespace DownloadSystem::Testing {
@@ -214,7 +219,7 @@ protected:
         manifest_ = Tools::ToJsonText(packer.Description());
     }
 
-    int Generate(const fs::path& output) {
+    int Generate(const fs::path& output, const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args = {NGINX_CONFIG_GENERATOR,
                                          "--content-root",
                                          content_root_.string(),
@@ -230,6 +235,7 @@ protected:
                                          Tools::DefaultSignedStorageMarker(),
                                          "--output",
                                          output.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
         if (::geteuid() == 0) {
             // Workers keep this user's rights, so they can read the test's folders.
             args.insert(args.end(), {"--user", ::getpwuid(0)->pw_name});
@@ -237,8 +243,8 @@ protected:
         return RunToEnd(args, root_ / "generator.log");
     }
 
-    void StartNginx() {
-        ASSERT_EQ(Generate(root_ / "nginx.conf"), 0) << ReadFile(root_ / "generator.log");
+    void StartNginx(const std::vector<std::string>& extra = {}) {
+        ASSERT_EQ(Generate(root_ / "nginx.conf", extra), 0) << ReadFile(root_ / "generator.log");
         pid_ = Spawn(
             {nginx_, "-p", state_.string(), "-c", (root_ / "nginx.conf").string(), "-e", "stderr"},
             root_ / "nginx.log");
@@ -355,6 +361,104 @@ TEST_F(NginxContentTest, GeneratorWritesNothingForADescriptionNginxCannotTake) {
     const std::string message = ReadFile(root_ / "generator.log");
     EXPECT_NE(message.find("SAS token of Sorvan_9_4"), std::string::npos) << message;
     EXPECT_EQ(message.find("to$ken"), std::string::npos) << "the secret is shown: " << message;
+}
+
+std::size_t CountFiles(const fs::path& folder) {
+    std::error_code ec;
+    std::size_t count = 0;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string GzipOfUtf16(const std::string& ascii) {
+    std::string utf16;
+    for (char c : ascii) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, utf16.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(utf16.data());
+    stream.avail_in = static_cast<uInt>(utf16.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// The production shape: nginx in front (TLS, limits, content) and the release
+// server behind it on loopback, plain HTTP, for the download service alone.
+TEST_F(NginxContentTest, ServiceBehindNginxAnswersAndNginxEnforcesTheLimits) {
+    fs::create_directories(content_root_ / "plain/9.3");
+    WriteFile(content_root_ / "plain/9.3/Data-9z.bin", "plain bytes");
+    Pack("Sorvan_9_3", "plain/9.3", "localhost:" + std::to_string(port_), "");
+    fs::create_symlink(content_root_ / "releases", content_root_ / "plain/descriptions");
+
+    Tools::ServerOptions options;
+    options.behindFront = true;
+    options.address = "127.0.0.1";
+    options.port = 0;
+    options.contentRoot = content_root_;
+    options.reportsFolder = root_ / "reports";
+    Tools::ReleaseServer service(options);
+    std::string error;
+    ASSERT_TRUE(service.Start(error)) << error;
+    StartNginx({"--service", "127.0.0.1:" + std::to_string(service.Port()), "--service-max-body",
+                "65536"});
+
+    httplib::SSLClient client("127.0.0.1", port_);
+    client.enable_server_certificate_verification(false);  // our own nginx on loopback
+    client.set_read_timeout(10);
+    const httplib::Headers report = {{"Method", "LogErrorInfo"},
+                                     {"ComputerId", "0123456789abcdef0123456789abcdef01234567"}};
+
+    auto manifest = client.Post(Tools::kServiceEndpoint, {{"Method", "RequestDownload"}},
+                                "ReleaseName=Sorvan_9_3", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(manifest) << httplib::to_string(manifest.error());
+    EXPECT_EQ(nlohmann::json::parse(manifest->body)["download_subdir"], "plain/9.3");
+
+    auto stored = client.Post(Tools::kServiceEndpoint, report, GzipOfUtf16("[{\"message\":\"m\"}]"),
+                              "application/octet-stream");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->status, 200) << stored->body;
+    EXPECT_EQ(CountFiles(root_ / "reports"), 1u);
+
+    // A chunked body past nginx's limit never reaches the service.
+    const std::string block(16 * 1024, 'x');
+    std::size_t sent = 0;
+    auto chunked = client.Post(
+        Tools::kServiceEndpoint, report,
+        [&](std::size_t, httplib::DataSink& sink) {
+            if (sent >= 256 * 1024) {
+                sink.done();
+                return true;
+            }
+            sent += block.size();
+            return sink.write(block.data(), block.size());
+        },
+        "application/octet-stream");
+    if (chunked) {
+        EXPECT_EQ(chunked->status, 413);
+    }
+    EXPECT_EQ(CountFiles(root_ / "reports"), 1u);
+
+    httplib::SSLClient content("127.0.0.1", port_);
+    content.enable_server_certificate_verification(false);
+    for (const char* path : {"/releases/Sorvan_9_3.json", "/Releases/Sorvan_9_3.json",
+                             "/plain/descriptions/Sorvan_9_3.json"}) {
+        auto refused = content.Get(path);
+        ASSERT_TRUE(refused) << path;
+        EXPECT_EQ(refused->status, 404) << path;
+    }
+    auto plain = content.Get("/plain/9.3/Data-9z.bin");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->body, "plain bytes");
+    service.Stop();
 }
 
 }  // namespace
