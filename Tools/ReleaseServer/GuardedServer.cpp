@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <list>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace Tools {
@@ -25,6 +26,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kSlice = std::chrono::milliseconds(100);
 
+// Set while a connection is handed to process_and_close_socket only to be closed.
+thread_local bool refuseOnThisThread = false;
+
 // One thread per connection; finished threads are joined as new ones start and
 // all of them before the accept loop returns.
 class ConnectionThreads : public httplib::TaskQueue {
@@ -33,11 +37,18 @@ public:
         std::lock_guard lock(mutex_);
         Reap();
         auto done = std::make_shared<std::atomic<bool>>(false);
-        workers_.push_back({std::thread([fn = std::move(fn), done] {
-                                fn();
-                                *done = true;
-                            }),
-                            done});
+        try {
+            workers_.push_back({std::thread([fn, done] {
+                                    fn();
+                                    *done = true;
+                                }),
+                                done});
+        } catch (const std::system_error&) {
+            // No thread to be had: the connection is closed on this thread at once.
+            refuseOnThisThread = true;
+            fn();
+            refuseOnThisThread = false;
+        }
     }
     void shutdown() override {
         std::lock_guard lock(mutex_);
@@ -362,7 +373,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     } open(open_);
 
     bool ok = false;
-    if (open.value <= limits_.maxConnections && !stopping_) {
+    if (open.value <= limits_.maxConnections && !stopping_ && !refuseOnThisThread) {
         fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
         int yes = 1;
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
