@@ -136,6 +136,8 @@ private:
     void LaunchSetup();
     void SetCurrentFileName(const std::u16string& name);
     void FailDownload();
+    // Ends the download after a file could not be written (full disk, read-only folder).
+    void FailWriting();
     bool EnsureFolder(const std::u16string& folder) const;
 
     // Names and manifest. Written before the thread starts, then only by it.
@@ -169,6 +171,8 @@ private:
     std::atomic<std::uint64_t> startTick_{~std::uint64_t{0}};
     std::atomic<bool> verifying_{false};
     std::atomic<bool> paused_{false};
+    // A file worker could not write its file; no later pass would do better.
+    bool writeFailed_ = false;
 };
 
 }  // namespace DownloadSystem
