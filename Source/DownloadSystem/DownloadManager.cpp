@@ -168,6 +168,10 @@ void DownloadManager::RunPasses() {
         doneBytes_ = 0;
         FileList entries;
         if (!FetchFileList(entries)) {
+            // A list that could not be fetched costs a pass, as a failed file does.
+            if (IsListUnavailable() && IsRunning()) {
+                continue;
+            }
             return;
         }
         ComputeTotalSize(entries);

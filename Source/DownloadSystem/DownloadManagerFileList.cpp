@@ -39,6 +39,7 @@ void ReportNoLongerOffered() {
 
 bool DownloadManager::FetchFileList(FileList& entries) {
     entries.clear();
+    listUnavailable_ = false;
     // Releases numbered like 2_5 keep their list at the root of the content host.
     if (listName_.find(u"2_5") != std::u16string::npos) {
         downloadSubdir_ = urlPrefix_;
@@ -68,9 +69,7 @@ bool DownloadManager::FetchFileList(FileList& entries) {
             VESK_REPORT_ERROR(u"DownloadManager::FetchFileList the file list " + listName_ +
                                   u" could not be fetched completely",
                               0);
-            vesk::SetUserMessage(
-                "The list of files to download could not be fetched. Please check your "
-                "connection and try again.");
+            listUnavailable_ = true;
             return false;
         }
         text = TakeText(download);

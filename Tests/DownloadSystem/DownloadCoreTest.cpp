@@ -313,14 +313,27 @@ TEST_F(DownloadCoreTest, ACutListIsNeverTakenAsTheWholeList) {
     RunDownload(core);
 
     EXPECT_TRUE(HasErrorMessage("the file list Sorvan_9_4.txt could not be fetched completely"));
-    EXPECT_EQ(vesk::GetUserMessage(),
-              "The list of files to download could not be fetched. Please check your connection "
-              "and try again.");
-    // One fetch of four attempts, then the download ends; nothing is fetched or started.
-    EXPECT_EQ(content_.RequestsTo(ListPath()).size(), 4u);
+    EXPECT_TRUE(HasErrorMessage("Maximum download attempts exceeded"));
+    // Each pass makes one fetch of four attempts; nothing is fetched or started.
+    EXPECT_EQ(content_.RequestsTo(ListPath()).size(), 8u * 4u);
     EXPECT_EQ(FileRequests("Setup.exe"), 0u);
     EXPECT_TRUE(fs::is_empty(programFolder_));
     EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
+}
+
+TEST_F(DownloadCoreTest, AListThatFailsForAWhileCostsOnlyPasses) {
+    AddSetupProgram();
+    AddFile("Data-1a.bin", PatternBytes(1000));
+    // The first fetch's four attempts are cut, then the list comes whole.
+    TestServers::Reply cut = TestServers::Reply::Text(200, ListText());
+    cut.dropAfter = ListText().find(';') + 1;
+    content_.SetReplies(ListPath(),
+                        {cut, cut, cut, cut, TestServers::Reply::Text(200, ListText())});
+    DownloadCore core;
+    RunDownload(core);
+    EXPECT_FALSE(HasErrorMessage("Maximum download attempts exceeded"));
+    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
+    EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
 }
 
 TEST_F(DownloadCoreTest, AnEmptyReleaseFileVerifies) {
