@@ -510,7 +510,8 @@ TEST_F(DownloadCoreTest, AReadOnlyDownloadFolderEndsTheDownloadWritingNothing) {
 
 TEST_F(DownloadCoreTest, AFileDeletedByOthersDuringItsTransferIsFetchedAgain) {
     AddSetupProgram();
-    const std::string data = PatternBytes(400 * 1024);
+    // About two seconds at the server's pace, so the deletion lands mid-transfer.
+    const std::string data = PatternBytes(1536 * 1024);
     TestServers::Reply slow;
     slow.slowPiece = 16 * 1024;
     slow.slowPause = std::chrono::milliseconds(20);
@@ -543,7 +544,8 @@ TEST_F(DownloadCoreTest, AFileDeletedByOthersDuringItsTransferIsFetchedAgain) {
 TEST_F(DownloadCoreTest, AProgramStoppedMidFileKeepsItsVerifiedFilesAndRefetchesThePart) {
     AddSetupProgram();
     const std::string first = PatternBytes(3000);
-    const std::string second = PatternBytes(600 * 1024);
+    // About two seconds at the server's pace, so the stop lands mid-file.
+    const std::string second = PatternBytes(1536 * 1024);
     AddFile("Data-1a.bin", first);
     TestServers::Reply slow;
     slow.slowPiece = 16 * 1024;
