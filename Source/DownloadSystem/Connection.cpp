@@ -1,6 +1,11 @@
 // Opening a download worker's HTTPS GET exchange and closing its handles.
 #include "DownloadSystem/Connection.h"
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <string>
+
 #include "DownloadSystem/FileDownload.h"
 #include "DownloadSystem/RequestTimeouts.h"
 #include "Platform/Http.h"
@@ -14,8 +19,74 @@ using vesk::StringUtils;
 namespace {
 
 constexpr std::string_view RequestHeaders = "User-Agent: Sorvan Download Manager / 9.5\r\n";
+constexpr std::uint32_t PartialContent = 206;
+constexpr std::uint32_t RangeNotSatisfiable = 416;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// Reads a decimal number at the front of `text` and drops it; false without digits.
+bool TakeNumber(std::string_view& text, std::uint64_t& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data()) {
+        return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    return true;
+}
+
+bool TakeChar(std::string_view& text, char c) {
+    if (text.empty() || text.front() != c) {
+        return false;
+    }
+    text.remove_prefix(1);
+    return true;
+}
 
 }  // namespace
+
+bool ContentRangeContinuesAt(std::string_view rawHeaders, std::uint64_t from,
+                             std::optional<std::uint64_t> total) {
+    constexpr std::string_view Name = "content-range:";
+    std::size_t start = 0;
+    while (start < rawHeaders.size()) {
+        std::size_t end = rawHeaders.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = rawHeaders.size();
+        }
+        std::string_view line = rawHeaders.substr(start, end - start);
+        start = end + 1;
+        if (!StartsWithNoCase(line, Name)) {
+            continue;
+        }
+        line.remove_prefix(Name.size());
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+            line.remove_suffix(1);
+        }
+        if (!StartsWithNoCase(line, "bytes ")) {
+            return false;
+        }
+        line.remove_prefix(6);
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+        std::uint64_t size = 0;
+        if (!TakeNumber(line, first) || !TakeChar(line, '-') || !TakeNumber(line, last) ||
+            !TakeChar(line, '/') || !TakeNumber(line, size) || !line.empty()) {
+            return false;
+        }
+        return first == from && last >= first && size > 0 && last == size - 1 &&
+               (!total || *total == size);
+    }
+    return false;
+}
 
 void Connection::CloseHandles(FileDownload& worker) {
     if (worker.request_) {
@@ -44,7 +115,7 @@ bool Connection::OpenHttpConnection(FileDownload& worker) {
         return false;
     }
     // A stop request ends any network wait of this worker.
-    session.SetCancelCheck([&worker] { return !worker.IsRunning(); });
+    session.SetCancelCheck([&worker] { return !worker.GoingOn(); });
     ApplyRequestTimeouts(session);
 
     worker.connection_ = std::make_unique<Platform::HttpConnection>();
@@ -66,7 +137,13 @@ bool Connection::OpenHttpConnection(FileDownload& worker) {
         CloseHandles(worker);
         return false;
     }
-    if (!request.Send(RequestHeaders)) {
+    worker.rangeAnswered_ = false;
+    worker.rangeRefused_ = false;
+    std::string headersToSend(RequestHeaders);
+    if (worker.rangeFrom_ > 0) {
+        headersToSend += "Range: bytes=" + std::to_string(worker.rangeFrom_) + "-\r\n";
+    }
+    if (!request.Send(headersToSend)) {
         vesk::LogFailure(u"Connection::HttpSendRequest failed for: " + where,
                          ErrorOf(request.LastError()), __FILE__, __LINE__);
         CloseHandles(worker);
@@ -94,6 +171,21 @@ bool Connection::OpenHttpConnection(FileDownload& worker) {
 
     if (status == 200)
         return true;
+    if (worker.rangeFrom_ > 0 && (status == PartialContent || status == RangeNotSatisfiable)) {
+        if (status == PartialContent &&
+            ContentRangeContinuesAt(headers, worker.rangeFrom_, worker.expectedSize_)) {
+            worker.rangeAnswered_ = true;
+            return true;
+        }
+        // The bytes on disk cannot be continued; the worker starts the file over.
+        vesk::LogFailure(u"Connection: the server's range does not continue at byte " +
+                             StringUtils::ToWide(std::to_string(worker.rangeFrom_)) + u" of " +
+                             worker.target_ + u"; starting over",
+                         static_cast<int>(status), __FILE__, __LINE__);
+        worker.rangeRefused_ = true;
+        CloseHandles(worker);
+        return false;
+    }
     if (!headers.empty()) {
         VESK_REPORT_ERROR("Response status not 200, but " + std::to_string(status) +
                               " Response headers: " + headers,

@@ -159,6 +159,7 @@ void DownloadManager::Run() {
 }
 
 void DownloadManager::RunPasses() {
+    writeFailed_ = false;
     // Deletions by others in the download folder reach the log from now on.
     if (Platform::Files::IsDirectory(downloadFolder_)) {
         watcher_.StartWatching(downloadFolder_);
@@ -167,16 +168,24 @@ void DownloadManager::RunPasses() {
         doneBytes_ = 0;
         FileList entries;
         if (!FetchFileList(entries)) {
+            // A list that could not be fetched costs a pass, as a failed file does.
+            if (IsListUnavailable() && IsRunning()) {
+                continue;
+            }
             return;
         }
         ComputeTotalSize(entries);
         for (const FileListEntry& entry : entries) {
-            if (!IsRunning()) {
+            if (!IsRunning() || writeFailed_) {
                 break;
             }
             DownloadFile(entry);
         }
         if (!IsRunning()) {
+            return;
+        }
+        if (writeFailed_) {
+            FailWriting();
             return;
         }
         for (const FileListEntry& entry : entries) {
@@ -198,6 +207,13 @@ void DownloadManager::RunPasses() {
         }
     }
     FailDownload();
+}
+
+void DownloadManager::FailWriting() {
+    // The worker reported the failed write itself; the user learns what to do about it.
+    vesk::SetUserMessage(
+        "Downloading setup failed: a file could not be written. Please make sure the disk has "
+        "free space and the program's folder can be written to, then start again.");
 }
 
 void DownloadManager::FailDownload() {

@@ -98,9 +98,13 @@ public:
     void Run() override;
 
     // Fetches and parses the file list; false when the release is no longer offered
-    // (404), the list names a file outside the download folder, two fetches never
-    // agreed, or a stop was requested. The list may be empty.
+    // (404), the list names a file outside the download folder or the running
+    // program, two fetches never agreed, a fetch did not bring the whole body (then
+    // IsListUnavailable; a later pass tries again), or a stop was requested. The list
+    // may be empty.
     bool FetchFileList(FileList& entries);
+    // The last FetchFileList failed only because no fetch brought the whole list.
+    bool IsListUnavailable() const { return listUnavailable_; }
 
     // 1 when the hosts file names a service domain (reported), 0 when not or empty,
     // -1 when it cannot be examined (reported).
@@ -136,6 +140,8 @@ private:
     void LaunchSetup();
     void SetCurrentFileName(const std::u16string& name);
     void FailDownload();
+    // Ends the download after a file could not be written (full disk, read-only folder).
+    void FailWriting();
     bool EnsureFolder(const std::u16string& folder) const;
 
     // Names and manifest. Written before the thread starts, then only by it.
@@ -169,6 +175,9 @@ private:
     std::atomic<std::uint64_t> startTick_{~std::uint64_t{0}};
     std::atomic<bool> verifying_{false};
     std::atomic<bool> paused_{false};
+    // A file worker could not write its file; no later pass would do better.
+    bool writeFailed_ = false;
+    bool listUnavailable_ = false;
 };
 
 }  // namespace DownloadSystem

@@ -4,6 +4,7 @@
 
 #include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/FileDownload.h"
+#include "Platform/Paths.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
 
@@ -38,6 +39,7 @@ void ReportNoLongerOffered() {
 
 bool DownloadManager::FetchFileList(FileList& entries) {
     entries.clear();
+    listUnavailable_ = false;
     // Releases numbered like 2_5 keep their list at the root of the content host.
     if (listName_.find(u"2_5") != std::u16string::npos) {
         downloadSubdir_ = urlPrefix_;
@@ -45,31 +47,45 @@ bool DownloadManager::FetchFileList(FileList& entries) {
     }
     FileDownload download;
     download.SetServer(hostName_);
-    download.SetRemotePath(u"/" + downloadSubdir_ + u"/" + listName_);
+    download.SetRemotePath(JoinUrlPath({downloadSubdir_, listName_}));
     if (!sasToken_.empty()) {
         download.SetRemoteFile(sasToken_);
     }
     download.SetExpectedCrc(0);
+    // A stop of the manager ends a list fetch under way, not only the next one.
+    download.SetCancelCheck([this] { return !IsRunning(); });
+
+    // One fetch; false when it ended without the whole body (reported unless stopped).
+    auto fetch = [&](std::string& text) {
+        download.DownloadToMemory();
+        if (!IsRunning()) {
+            return false;
+        }
+        if (download.GetErrorCode() == NotFound) {
+            ReportNoLongerOffered();
+            return false;
+        }
+        if (!download.Succeeded()) {
+            VESK_REPORT_ERROR(u"DownloadManager::FetchFileList the file list " + listName_ +
+                                  u" could not be fetched completely",
+                              0);
+            listUnavailable_ = true;
+            return false;
+        }
+        text = TakeText(download);
+        return true;
+    };
 
     // A list is taken only when two fetches in a row bring the same bytes, so a list
     // replaced on the server while it is read is not half old, half new.
     std::string first;
     bool agreed = false;
     for (int round = 0; round < MaxListFetchRounds && !agreed; ++round) {
-        if (!IsRunning()) {
+        std::string second;
+        if (!IsRunning() || !fetch(first) || !fetch(second)) {
             return false;
         }
-        download.DownloadToMemory();
-        if (download.GetErrorCode() == NotFound) {
-            ReportNoLongerOffered();
-            return false;
-        }
-        first = TakeText(download);
-        if (!IsRunning()) {
-            return false;
-        }
-        download.DownloadToMemory();
-        agreed = TakeText(download) == first;
+        agreed = second == first;
     }
     if (!agreed) {
         VESK_REPORT_ERROR(u"DownloadManager::FetchFileList the file list " + listName_ +
@@ -79,6 +95,8 @@ bool DownloadManager::FetchFileList(FileList& entries) {
     }
 
     FileList parsed = ParseFileListText(StringUtils::ToWide(first));
+    std::u16string program = Platform::Paths::ExecutablePath();
+    StringUtils::ToLower(program);
     for (const FileListEntry& entry : parsed) {
         if (!entry.HasFields()) {
             continue;
@@ -88,6 +106,16 @@ bool DownloadManager::FetchFileList(FileList& entries) {
             VESK_REPORT_ERROR(
                 u"DownloadManager::FetchFileList the file list names a file "
                 u"outside the download folder: \"" +
+                    entry.Name() + u"\"",
+                UnsafeFileNameError);
+            return false;
+        }
+        // Replacing the running program would lose it and start whatever the list sent.
+        std::u16string local = LocalPath(entry.Name());
+        if (StringUtils::ToLower(local) == program) {
+            VESK_REPORT_ERROR(
+                u"DownloadManager::FetchFileList the file list names the running "
+                u"program: \"" +
                     entry.Name() + u"\"",
                 UnsafeFileNameError);
             return false;

@@ -59,9 +59,10 @@ void DownloadManager::DownloadFile(const FileListEntry& entry) {
         worker = std::make_unique<FileDownload>();
         worker->SetServer(hostName_);
         worker->SetListener(this);
-        worker->SetRemotePath(urlPrefix_ + u"/" + downloadSubdir_ + u"/" + name);
+        worker->SetRemotePath(JoinUrlPath({urlPrefix_, downloadSubdir_, name}));
         worker->SetRemoteFile(sasToken_);
         worker->SetExpectedCrc(static_cast<std::uint32_t>(expected));
+        worker->SetExpectedSize(ListedSizeBound(entry.fields[1]));
         worker->SetTargetPath(path);
         {
             // Registered and paused under the lock, so a pause toggled meanwhile
@@ -93,6 +94,7 @@ void DownloadManager::DownloadFile(const FileListEntry& entry) {
             }
         }
         doneBytes_ += worker->GetBytesDone();
+        writeFailed_ = worker->GetState() == DownloadState::WriteFailed;
     } catch (const std::exception& error) {
         VESK_LOG_FAILURE(
             std::string("DownloadManager: Obviously a major malfunction. Stopping download. "

@@ -85,7 +85,8 @@ bool DownloadManager::CheckFileFromCRCInfo(const FileListEntry& entry) {
         case ReadResult::Read:
             break;
     }
-    if (sum.bytes == 0) {
+    // An empty file is complete only when the list says the file is empty.
+    if (sum.bytes == 0 && ListedSizeBound(entry.fields[1]) != std::optional<std::uint64_t>(0)) {
         return false;
     }
     const std::int32_t expected = ParseExpectedCrc(entry.fields[2]);

@@ -81,6 +81,18 @@ void FileDownload::SetExpectedCrc(std::uint32_t crc) {
     expectedCrc_ = crc;
 }
 
+void FileDownload::SetExpectedSize(std::optional<std::uint64_t> size) {
+    expectedSize_ = size;
+}
+
+void FileDownload::SetCancelCheck(std::function<bool()> cancelled) {
+    cancelled_ = std::move(cancelled);
+}
+
+bool FileDownload::GoingOn() const {
+    return IsRunning() && !(cancelled_ && cancelled_());
+}
+
 bool FileDownload::StartToFile(const std::u16string& target) {
     target_ = target;
     toFile_ = true;
@@ -122,11 +134,11 @@ void FileDownload::Notify(bool finished) {
 
 bool FileDownload::WaitWhilePaused() {
     while (paused_.load(std::memory_order_acquire)) {
-        if (!IsRunning())
+        if (!GoingOn())
             return false;
         std::this_thread::sleep_for(PausePoll);
     }
-    return IsRunning();
+    return GoingOn();
 }
 
 bool FileDownload::EnsureTargetDirectory() {
@@ -156,85 +168,156 @@ void FileDownload::Run() {
 }
 
 void FileDownload::RunToFile() {
+    succeeded_.store(false, std::memory_order_release);
     if (!EnsureTargetDirectory())
         return;
     SetState(DownloadState::Downloading);
 
     std::vector<std::uint8_t> buffer;
+    std::uint64_t kept = 0;
     for (int attempt = 1;; ++attempt) {
+        AttemptEnd end = AttemptEnd::Failed;
         try {
-            bytesDone_.store(0, std::memory_order_release);
-            bool good = false;
-            bool readFailed = false;
-            bool reachedEnd = false;
-            std::uint32_t readError = 0;
-
-            if (!httpConnection_.OpenHttpConnection(*this)) {
-                std::this_thread::sleep_for(RetryPause);
-            } else {
-                Platform::File file = Platform::File::CreateForWriting(target_);
-                if (!file.IsOpen()) {
-                    vesk::ReportError(u"Couldn't create part file: " + target_,
-                                      Platform::LastSystemError(), __FILE__, __LINE__);
-                    CloseHandles();
-                    return;
-                }
-                buffer.resize(readSize_);
-                while (request_ && IsRunning() && !reachedEnd && !readFailed) {
-                    if (!WaitWhilePaused())
-                        break;
-                    std::size_t got = 0;
-                    if (!request_->Read(buffer.data(), buffer.size(), got)) {
-                        readError = request_->LastError();
-                        vesk::LogFailure(u"InternetReadFile Failed for: " + target_,
-                                         static_cast<int>(readError), __FILE__, __LINE__);
-                        readFailed = true;
-                    } else if (got == 0) {
-                        vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
-                        reachedEnd = true;
-                    } else {
-                        if (!file.Write(buffer.data(), got))
-                            VESK_REPORT_ERROR("Couldn't write part file",
-                                              Platform::LastSystemError());
-                        bytesDone_.fetch_add(got, std::memory_order_acq_rel);
-                        Notify(false);
-                    }
-                }
-                file.Close();
-                if (readFailed && request_)
-                    VESK_LOG_FAILURE("Error reading file, reconnecting.",
-                                     static_cast<int>(readError));
-
-                if (expectedCrc_ != 0) {
-                    std::uint32_t found = 0;
-                    crc_.ComputeFile(target_, found);
-                    good = found == expectedCrc_;
-                    if (!good && request_) {
-                        vesk::LogFailure(
-                            IncorrectCrcText(target_, expectedCrc_, found, bytesDone_.load()),
-                            vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
-                    }
-                } else {
-                    // Without a checksum only a body read to its end counts: a cut
-                    // connection would otherwise leave a short file taken as complete.
-                    good = reachedEnd;
-                }
-                CloseHandles();
-            }
-            if (good || !IsRunning() || attempt >= MaxAttempts)
-                break;
+            end = FetchToFileOnce(kept, buffer);
         } catch (const std::exception& exception) {
             LogMalfunction(exception.what());
             SetState(DownloadState::Idle);
             CloseHandles();
             return;
         }
+        if (end == AttemptEnd::Verified) {
+            succeeded_.store(true, std::memory_order_release);
+            break;
+        }
+        // The same disk would refuse the next attempt just as well.
+        if (end == AttemptEnd::LocalFault) {
+            SetState(DownloadState::WriteFailed);
+            Notify(true);
+            return;
+        }
+        if (!GoingOn() || attempt >= MaxAttempts)
+            break;
     }
     SetState(DownloadState::Finished);
     Notify(true);
 }
 
+FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
+                                                       std::vector<std::uint8_t>& buffer) {
+    // Only bytes still on disk as this run left them can be continued.
+    std::uint64_t onDisk = 0;
+    if (kept > 0 && (!Platform::Files::GetSize(target_, onDisk) || onDisk != kept))
+        kept = 0;
+    rangeFrom_ = kept;
+    bytesDone_.store(kept, std::memory_order_release);
+
+    if (!httpConnection_.OpenHttpConnection(*this)) {
+        if (rangeRefused_)
+            kept = 0;
+        std::this_thread::sleep_for(RetryPause);
+        return AttemptEnd::Failed;
+    }
+    std::uint64_t written = 0;
+    Platform::File file;
+    if (rangeAnswered_) {
+        file = Platform::File::OpenForAppending(target_);
+        written = kept;
+    } else {
+        if (kept > 0)
+            VESK_LOG_INFO("The server sent the whole file; starting it over");
+        file = Platform::File::CreateForWriting(target_);
+        bytesDone_.store(0, std::memory_order_release);
+    }
+    kept = 0;
+    if (!file.IsOpen()) {
+        vesk::ReportError(u"Couldn't create part file: " + target_, Platform::LastSystemError(),
+                          __FILE__, __LINE__);
+        CloseHandles();
+        return AttemptEnd::LocalFault;
+    }
+
+    buffer.resize(readSize_);
+    bool readFailed = false;
+    bool reachedEnd = false;
+    bool tooLong = false;
+    bool writeFailed = false;
+    std::uint32_t readError = 0;
+    while (request_ && GoingOn() && !reachedEnd && !readFailed && !tooLong && !writeFailed) {
+        if (!WaitWhilePaused())
+            break;
+        std::size_t got = 0;
+        if (!request_->Read(buffer.data(), buffer.size(), got)) {
+            readError = request_->LastError();
+            vesk::LogFailure(u"InternetReadFile Failed for: " + target_,
+                             static_cast<int>(readError), __FILE__, __LINE__);
+            readFailed = true;
+        } else if (got == 0) {
+            vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
+            reachedEnd = true;
+        } else if (expectedSize_ && written + got > *expectedSize_) {
+            vesk::LogFailure(u"Download: " + target_ + u" is longer than its listed " +
+                                 Decimal(static_cast<std::int64_t>(*expectedSize_)) +
+                                 u" bytes; attempt stopped",
+                             vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+            tooLong = true;
+        } else if (!file.Write(buffer.data(), got)) {
+            VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+            writeFailed = true;
+        } else {
+            written += got;
+            bytesDone_.store(written, std::memory_order_release);
+            Notify(false);
+        }
+    }
+    // A late write-back failure (full disk) shows only when closing.
+    if (!file.Close() && !writeFailed) {
+        VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+        writeFailed = true;
+    }
+    const bool cut = readFailed && request_ != nullptr;
+    if (cut)
+        VESK_LOG_FAILURE("Error reading file, reconnecting.", static_cast<int>(readError));
+    CloseHandles();
+
+    if (writeFailed) {
+        // A part file is never complete; removing it gives the space back.
+        Platform::Files::Remove(target_);
+        return AttemptEnd::LocalFault;
+    }
+    if (tooLong) {
+        // Nothing of an over-long body is kept, so the file never holds more than listed.
+        Platform::File::CreateForWriting(target_);
+        bytesDone_.store(0, std::memory_order_release);
+        return AttemptEnd::Failed;
+    }
+    if (!reachedEnd) {
+        // A cut after every listed byte arrived may still have brought the whole file.
+        const bool allArrived =
+            cut && expectedCrc_ != 0 && expectedSize_ && written == *expectedSize_;
+        if (!allArrived) {
+            // A cut transfer goes on from what arrived; a stop keeps the file as it is.
+            if (cut)
+                kept = written;
+            return AttemptEnd::Cut;
+        }
+    }
+    if (expectedCrc_ == 0) {
+        // Without a checksum only a body read to its end counts: a cut connection would
+        // otherwise leave a short file taken as complete.
+        return AttemptEnd::Verified;
+    }
+    std::uint32_t found = 0;
+    crc_.ComputeFile(target_, found);
+    if (found == expectedCrc_)
+        return AttemptEnd::Verified;
+    vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, written),
+                     vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+    return AttemptEnd::Failed;
+}
+
 void FileDownload::RunToMemory() {
+    succeeded_.store(false, std::memory_order_release);
+    rangeFrom_ = 0;
     SetState(DownloadState::Downloading);
     bool good = false;
     std::vector<std::uint8_t> received;
@@ -251,7 +334,7 @@ void FileDownload::RunToMemory() {
             std::this_thread::sleep_for(RetryPause);
         } else {
             std::vector<std::uint8_t> buffer(readSize_);
-            while (request_ && IsRunning() && !reachedEnd && !readFailed) {
+            while (request_ && GoingOn() && !reachedEnd && !readFailed) {
                 if (!WaitWhilePaused())
                     break;
                 std::size_t got = 0;
@@ -307,14 +390,17 @@ void FileDownload::RunToMemory() {
             if (tooLarge)
                 break;
         }
-        if (good || !IsRunning() || attempt >= MaxAttempts)
+        if (good || !GoingOn() || attempt >= MaxAttempts)
             break;
     }
 
+    // Only a body read to its end counts: a cut last attempt leaves nothing behind.
+    if (!good)
+        data_.Free();
     if (good) {
         vesk::LogInfo(u"Download: " + target_ + u" correct CRC. Download succesful.", __FILE__,
                       __LINE__);
-        if (!target_.empty() && IsRunning()) {
+        if (!target_.empty() && GoingOn()) {
             const bool written = WriteDataToFile();
             data_.Free();
             if (!written) {
@@ -323,6 +409,7 @@ void FileDownload::RunToMemory() {
                 return;
             }
         }
+        succeeded_.store(GoingOn(), std::memory_order_release);
     }
     SetState(DownloadState::Finished);
     Notify(true);

@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/Connection.h"
@@ -25,8 +28,11 @@ namespace DownloadSystem {
 // the byte counter. Memory mode (DownloadToMemory) blocks until the run is over; the data is
 // then in GetData, or written to the target when one was given.
 //
-// Every attempt reconnects and starts from the first byte; in to-file mode the file is
-// recreated empty. The setters must not be called while the worker runs.
+// Every attempt reconnects. In memory mode it starts from the first byte. In to-file mode an
+// attempt whose connection was cut goes on from the bytes already in the file (a "Range"
+// request); the server's whole body (200) or a range other than the one asked for starts the
+// file over, and so does a CRC failure. The CRC always covers the whole file. The setters must
+// not be called while the worker runs.
 class FileDownload : public vesk::Tavrin_Thread {
 public:
     static constexpr int MaxAttempts = 4;
@@ -48,6 +54,12 @@ public:
     void SetListener(IDownloadListener* listener);
     // CRC-32 the data must have, compared on all 32 bits; 0 means no check.
     void SetExpectedCrc(std::uint32_t crc);
+    // To-file mode: the size the body must not exceed (the listed size); a longer body
+    // fails the attempt at once and leaves the file empty. No value: no bound.
+    void SetExpectedSize(std::optional<std::uint64_t> size);
+    // An extra stop condition, polled like the worker's own stop flag (the owner's stop
+    // request, for example). Empty: none.
+    void SetCancelCheck(std::function<bool()> cancelled);
 
     // To-file mode into `target` (its folder is created one level deep when missing).
     // Returns at once; false when the thread could not be started.
@@ -59,10 +71,15 @@ public:
     bool Restart(const std::u16string& target = std::u16string());
 
     DownloadState GetState() const { return state_.load(std::memory_order_acquire); }
-    // Bytes received in the current attempt (to-file mode only).
+    // Bytes of the target written so far in the current attempt, the bytes kept from a cut
+    // attempt included (to-file mode only).
     std::uint64_t GetBytesDone() const { return bytesDone_.load(std::memory_order_acquire); }
     // HTTP status of the last reply the connection read; 0 before any.
     std::int32_t GetErrorCode() const { return errorCode_.load(std::memory_order_acquire); }
+    // True when the last run ended with a body read to its end (and, when a CRC was set,
+    // matching it). A cut, refused, over-long or stopped run gives false; so does a failed
+    // write. Read it only after the run is over.
+    bool Succeeded() const { return succeeded_.load(std::memory_order_acquire); }
     // Memory mode's data; read it only after the run is over.
     vesk::ByteBuffer& GetData() { return data_; }
     const vesk::ByteBuffer& GetData() const { return data_; }
@@ -81,8 +98,16 @@ public:
 private:
     friend class Connection;
 
+    // How one to-file attempt ended.
+    enum class AttemptEnd { Verified, Cut, Failed, LocalFault };
+
     void RunToFile();
+    // One to-file attempt. `kept` holds the bytes of the target a previous cut attempt left
+    // (0: start over); on return, the bytes the next attempt may keep.
+    AttemptEnd FetchToFileOnce(std::uint64_t& kept, std::vector<std::uint8_t>& buffer);
     void RunToMemory();
+    // Running, and not cancelled by the owner's check.
+    bool GoingOn() const;
     void CloseHandles();
     // Creates the target's folder (one level) when missing; reports and returns false when
     // that fails.
@@ -102,6 +127,14 @@ private:
     std::uint32_t readSize_ = ReadPieceSize;
     std::atomic<std::uint64_t> bytesDone_{0};
     std::uint32_t expectedCrc_ = 0;
+    std::optional<std::uint64_t> expectedSize_;
+    std::function<bool()> cancelled_;
+    // Offset the next request asks for ("Range: bytes=N-"); 0 asks for the whole body.
+    // Connection records whether the server answered with that range.
+    std::uint64_t rangeFrom_ = 0;
+    bool rangeAnswered_ = false;
+    bool rangeRefused_ = false;
+    std::atomic<bool> succeeded_{false};
     std::atomic<bool> paused_{false};
     bool toFile_ = false;
     IDownloadListener* listener_ = nullptr;

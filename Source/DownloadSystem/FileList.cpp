@@ -75,4 +75,38 @@ std::int32_t ParseExpectedCrc(std::u16string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
+std::optional<std::uint64_t> ListedSizeBound(std::u16string_view text) {
+    // Leading zeros would read as octal in the size field; such a field bounds nothing.
+    if (text.empty() || text.size() > 10 || (text.size() > 1 && text.front() == u'0')) {
+        return std::nullopt;
+    }
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+    }
+    const std::uint32_t size = ParseListSize(text);
+    if (size == std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    return size;
+}
+
+std::u16string JoinUrlPath(std::initializer_list<std::u16string_view> parts) {
+    std::u16string path;
+    for (std::u16string_view part : parts) {
+        while (!part.empty() && part.front() == u'/') {
+            part.remove_prefix(1);
+        }
+        while (!part.empty() && part.back() == u'/') {
+            part.remove_suffix(1);
+        }
+        if (!part.empty()) {
+            path += u'/';
+            path += part;
+        }
+    }
+    return path.empty() ? std::u16string(u"/") : path;
+}
+
 }  // namespace DownloadSystem

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,5 +48,14 @@ std::uint32_t ParseListSize(std::u16string_view text);
 // first non-digit, saturating at the 32-bit limits; text without digits gives 0.
 // A CRC with its top bit set is therefore written as its negative two's complement.
 std::int32_t ParseExpectedCrc(std::u16string_view text);
+
+// The size a listed file must have, when field 1 is a plain decimal number below
+// 4294967295 (a field that is not, or a saturated one, bounds nothing).
+std::optional<std::uint64_t> ListedSizeBound(std::u16string_view text);
+
+// An absolute object path: "/" followed by the non-empty parts joined with "/", each
+// without leading or trailing "/". Empty parts add nothing, so an empty folder never
+// gives "//".
+std::u16string JoinUrlPath(std::initializer_list<std::u16string_view> parts);
 
 }  // namespace DownloadSystem

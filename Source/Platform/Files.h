@@ -41,6 +41,10 @@ public:
     // (ENOENT otherwise).
     static File CreateForWriting(const std::u16string& path);
 
+    // Opens an existing file for writing at its end, keeping what it holds (a download
+    // that goes on where it stopped). Missing file: closed result, ENOENT.
+    static File OpenForAppending(const std::u16string& path);
+
     bool IsOpen() const { return descriptor_ >= 0; }
 
     // Reads up to `size` bytes into `buffer`, filling it unless the end of the file

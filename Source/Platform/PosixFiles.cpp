@@ -82,6 +82,10 @@ File File::CreateForWriting(const std::u16string& path) {
     return File(OpenNative(path, O_WRONLY | O_CREAT | O_TRUNC, 0666));
 }
 
+File File::OpenForAppending(const std::u16string& path) {
+    return File(OpenNative(path, O_WRONLY | O_APPEND, 0));
+}
+
 bool File::Read(void* buffer, std::size_t size, std::size_t& bytesRead) {
     bytesRead = 0;
     if (descriptor_ < 0) {

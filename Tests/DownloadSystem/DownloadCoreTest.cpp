@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -297,6 +300,285 @@ TEST_F(DownloadCoreTest, AStopDuringVerificationDoesNotStartSetup) {
     EXPECT_EQ(setupPerms & fs::perms::owner_exec, fs::perms::none);
     EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
     EXPECT_FALSE(fs::exists(root_ / "opened.txt"));
+}
+
+TEST_F(DownloadCoreTest, ACutListIsNeverTakenAsTheWholeList) {
+    AddSetupProgram();
+    AddFile("Data-1a.bin", PatternBytes(1000));
+    // Every fetch is cut at the same byte, after the first entry: both fetches would agree.
+    TestServers::Reply cut = TestServers::Reply::Text(200, ListText());
+    cut.dropAfter = ListText().find(';') + 1;
+    content_.SetReply(ListPath(), cut);
+    DownloadCore core;
+    RunDownload(core);
+
+    EXPECT_TRUE(HasErrorMessage("the file list Sorvan_9_4.txt could not be fetched completely"));
+    EXPECT_TRUE(HasErrorMessage("Maximum download attempts exceeded"));
+    // Each pass makes one fetch of four attempts; nothing is fetched or started.
+    EXPECT_EQ(content_.RequestsTo(ListPath()).size(), 8u * 4u);
+    EXPECT_EQ(FileRequests("Setup.exe"), 0u);
+    EXPECT_TRUE(fs::is_empty(programFolder_));
+    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
+}
+
+TEST_F(DownloadCoreTest, AListThatFailsForAWhileCostsOnlyPasses) {
+    AddSetupProgram();
+    AddFile("Data-1a.bin", PatternBytes(1000));
+    // The first fetch's four attempts are cut, then the list comes whole.
+    TestServers::Reply cut = TestServers::Reply::Text(200, ListText());
+    cut.dropAfter = ListText().find(';') + 1;
+    content_.SetReplies(ListPath(),
+                        {cut, cut, cut, cut, TestServers::Reply::Text(200, ListText())});
+    DownloadCore core;
+    RunDownload(core);
+    EXPECT_FALSE(HasErrorMessage("Maximum download attempts exceeded"));
+    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
+    EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
+}
+
+TEST_F(DownloadCoreTest, AnEmptyReleaseFileVerifies) {
+    AddSetupProgram();
+    AddFile("Empty-0a.bin", "");
+    DownloadCore core;
+    RunDownload(core);
+    EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
+    EXPECT_TRUE(fs::exists(Local("Empty-0a.bin")));
+    EXPECT_EQ(fs::file_size(Local("Empty-0a.bin")), 0u);
+    EXPECT_EQ(FileRequests("Empty-0a.bin"), 1u);
+    EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
+}
+
+TEST_F(DownloadCoreTest, AReleaseFileNeverGrowsPastItsListedSize) {
+    AddSetupProgram();
+    const std::string data = PatternBytes(20000);
+    AddFile("Data-1a.bin", data);
+    // The server sends three times the listed bytes, then a body that never ends.
+    TestServers::Reply longer = TestServers::Reply::Pattern(3 * data.size());
+    TestServers::Reply endless;
+    endless.endless = true;
+    for (const TestServers::Reply& reply : {longer, endless}) {
+        vesk::ClearErrors();
+        content_.ClearRequests();
+        content_.SetReply(std::string("/") + Subdir + "/Data-1a.bin", reply);
+        DownloadCore core;
+        RunDownload(core);
+        EXPECT_TRUE(HasErrorMessage("Maximum download attempts exceeded"));
+        EXPECT_EQ(FileRequests("Data-1a.bin"), 8u * 4u);
+        EXPECT_LE(fs::file_size(Local("Data-1a.bin")), data.size());
+        EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
+    }
+}
+
+TEST_F(DownloadCoreTest, AListNamingTheRunningProgramIsRefused) {
+    // The program is "Sorvan_9_4_P1.exe"; the listed "Sorvan_9_4.exe" gets the product code
+    // and would be written over it.
+    const fs::path program = programFolder_ / "Sorvan_9_4_P1.exe";
+    WriteFile(program, "the running program");
+    Platform::Paths::OverrideExecutablePath(Wide(program.string()));
+    AddFile("Data-1a.bin", PatternBytes(1000));
+    AddFile("Sorvan_9_4.exe", "#!/bin/sh\necho replaced\n");
+    DownloadCore core;
+    RunDownload(core);
+
+    EXPECT_TRUE(HasErrorMessage("the file list names the running program: \"Sorvan_9_4.exe\""));
+    EXPECT_EQ(ReadFile(program), "the running program");
+    EXPECT_EQ(FileRequests("Sorvan_9_4.exe"), 0u);
+    EXPECT_EQ(FileRequests("Data-1a.bin"), 0u);
+    EXPECT_FALSE(fs::exists(Local("Data-1a.bin")));
+    bool refusedAsUnsafe = false;
+    for (const auto& entry : vesk::GetLogEntries()) {
+        refusedAsUnsafe |= entry.value("error_number", 0) == DownloadManager::UnsafeFileNameError;
+    }
+    EXPECT_TRUE(refusedAsUnsafe);
+}
+
+TEST_F(DownloadCoreTest, ARootListReleaseAsksForSingleSlashPaths) {
+    // Releases numbered like 2_5 keep the list and the files at the content root.
+    Platform::Paths::OverrideExecutablePath(Wide((programFolder_ / "Sorvan_12_5_X").string()));
+    const std::string data = PatternBytes(3000);
+    const std::string list = "Data-1a.bin\r\n3000\r\n" + std::to_string(SignedCrc(data)) + ";";
+    content_.SetReply("/Sorvan_12_5.txt", TestServers::Reply::Text(200, list));
+    content_.SetReply("/Data-1a.bin", TestServers::Reply::Text(200, data));
+    DownloadCore core;
+    RunDownload(core);
+
+    for (const auto& request : content_.Requests()) {
+        EXPECT_EQ(request.path.rfind("//", 0), std::string::npos) << request.path;
+    }
+    EXPECT_FALSE(content_.RequestsTo("/Sorvan_12_5.txt").empty());
+    EXPECT_EQ(content_.RequestsTo("/Data-1a.bin").size(), 1u);
+    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), data);
+}
+
+TEST_F(DownloadCoreTest, AStopEndsAListFetchUnderWay) {
+    AddFile("Data-1a.bin", PatternBytes(1000));
+    TestServers::Reply silent;
+    silent.silent = true;
+    content_.SetReply(ListPath(), silent);
+    DownloadCore core;
+    std::u16string error;
+    ASSERT_TRUE(core.RequestDownload(error));
+    core.StartDownload();
+    ASSERT_TRUE(content_.WaitForRequests(1, std::chrono::seconds(20)));
+    // The list's receive time-out is minutes; the manager's stop must not wait for it.
+    DownloadManager& manager = *core.GetManager();
+    std::thread stopper([&manager] { manager.Stop(vesk::Tavrin_Thread::Infinite); });
+    EXPECT_EQ(manager.Wait(15000), vesk::Tavrin_Thread::WaitEnded);
+    stopper.join();
+    EXPECT_EQ(content_.RequestsTo(ListPath()).size(), 1u);
+    EXPECT_FALSE(fs::exists(Local("Data-1a.bin")));
+}
+
+// Faults of the disk: whatever the disk does, a verified file stays and a partial file is
+// never taken as complete.
+TEST_F(DownloadCoreTest, AFullDiskEndsTheDownloadWithOneEntryAndKeepsVerifiedFiles) {
+    AddSetupProgram();
+    const std::string small = PatternBytes(5000);
+    AddFile("Data-1a.bin", small);
+    AddFile("Data-2b.bin", PatternBytes(2 * 1024 * 1024));
+    // A verified copy of the first file is already there.
+    WriteFile(Local("Data-1a.bin"), small);
+
+    // The file-size limit refuses the write like a full disk.
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 512 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    {
+        DownloadCore core;
+        RunDownload(core);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+
+    const auto messages = vesk::GetErrorMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Couldn't write part file");
+    EXPECT_EQ(vesk::GetUserMessage(),
+              "Downloading setup failed: a file could not be written. Please make sure the disk "
+              "has free space and the program's folder can be written to, then start again.");
+    EXPECT_EQ(FileRequests("Data-2b.bin"), 1u);
+    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), small);
+    EXPECT_FALSE(fs::exists(Local("Data-2b.bin")));
+    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
+    EXPECT_FALSE(fs::exists(root_ / "opened.txt"));
+}
+
+TEST_F(DownloadCoreTest, AReadOnlyDownloadFolderEndsTheDownloadWritingNothing) {
+    AddSetupProgram();
+    AddFile("Data-1a.bin", PatternBytes(5000));
+    // Root writes through permissions, so there the folder becomes a read-only mount.
+    bool mounted = false;
+    if (::geteuid() == 0) {
+        if (::mount(programFolder_.c_str(), programFolder_.c_str(), nullptr, MS_BIND, nullptr) !=
+            0) {
+            GTEST_SKIP() << "no read-only folder can be made here";
+        }
+        mounted = ::mount(nullptr, programFolder_.c_str(), nullptr,
+                          MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+        if (!mounted) {
+            ::umount(programFolder_.c_str());
+            GTEST_SKIP() << "no read-only folder can be made here";
+        }
+    } else {
+        fs::permissions(programFolder_, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    {
+        DownloadCore core;
+        RunDownload(core);
+    }
+    if (mounted) {
+        ::umount(programFolder_.c_str());
+    } else {
+        fs::permissions(programFolder_, fs::perms::owner_all);
+    }
+
+    EXPECT_TRUE(HasErrorMessage("Couldn't create part file: " + Local("Setup.exe").string()));
+    EXPECT_EQ(vesk::GetErrorMessages().size(), 1u);
+    EXPECT_EQ(
+        vesk::GetUserMessage().rfind("Downloading setup failed: a file could not be written", 0),
+        0u);
+    EXPECT_EQ(FileRequests("Setup.exe"), 1u);
+    EXPECT_EQ(FileRequests("Data-1a.bin"), 0u);
+    EXPECT_TRUE(fs::is_empty(programFolder_));
+}
+
+TEST_F(DownloadCoreTest, AFileDeletedByOthersDuringItsTransferIsFetchedAgain) {
+    AddSetupProgram();
+    // About two seconds at the server's pace, so the deletion lands mid-transfer.
+    const std::string data = PatternBytes(1536 * 1024);
+    TestServers::Reply slow;
+    slow.slowPiece = 16 * 1024;
+    slow.slowPause = std::chrono::milliseconds(20);
+    AddFile("Data-1a.bin", data, slow);
+    // The second request is answered at full speed.
+    content_.SetReplies(std::string("/") + Subdir + "/Data-1a.bin",
+                        {[&] {
+                             TestServers::Reply r = slow;
+                             r.body = data;
+                             return r;
+                         }(),
+                         TestServers::Reply::Text(200, data)});
+    DownloadCore core;
+    std::u16string error;
+    ASSERT_TRUE(core.RequestDownload(error));
+    core.StartDownload();
+    for (int i = 0; i < 1200 && !(fs::exists(Local("Data-1a.bin")) &&
+                                  fs::file_size(Local("Data-1a.bin")) > 32 * 1024);
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::remove(Local("Data-1a.bin")));
+    WaitUntilFinished(core);
+
+    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), data);
+    EXPECT_EQ(FileRequests("Data-1a.bin"), 2u);
+    EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
+}
+
+TEST_F(DownloadCoreTest, AProgramStoppedMidFileKeepsItsVerifiedFilesAndRefetchesThePart) {
+    AddSetupProgram();
+    const std::string first = PatternBytes(3000);
+    // About two seconds at the server's pace, so the stop lands mid-file.
+    const std::string second = PatternBytes(1536 * 1024);
+    AddFile("Data-1a.bin", first);
+    TestServers::Reply slow;
+    slow.slowPiece = 16 * 1024;
+    slow.slowPause = std::chrono::milliseconds(20);
+    AddFile("Data-2b.bin", second, slow);
+    {
+        // The first run ends (as a killed program would) in the middle of the second file.
+        DownloadCore core;
+        std::u16string error;
+        ASSERT_TRUE(core.RequestDownload(error));
+        core.StartDownload();
+        for (int i = 0; i < 1200 && !(fs::exists(Local("Data-2b.bin")) &&
+                                      fs::file_size(Local("Data-2b.bin")) > 64 * 1024);
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        core.GetManager()->Stop(vesk::Tavrin_Thread::Infinite);
+    }
+    ASSERT_LT(fs::file_size(Local("Data-2b.bin")), second.size());
+    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
+
+    content_.ClearRequests();
+    content_.SetReply(std::string("/") + Subdir + "/Data-2b.bin",
+                      TestServers::Reply::Text(200, second));
+    {
+        DownloadCore core;
+        RunDownload(core);
+        EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
+    }
+    EXPECT_EQ(FileRequests("Data-1a.bin"), 0u);
+    EXPECT_EQ(FileRequests("Data-2b.bin"), 1u);
+    EXPECT_EQ(ReadFile(Local("Data-2b.bin")), second);
+    EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
 }
 
 TEST_F(DownloadCoreTest, PauseHoldsTheCountersAndResumeGoesOn) {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include <thread>
 
 #include "DownloadSystem/CRC.h"
+#include "DownloadSystem/Connection.h"
 #include "DownloadSystem/HttpVerb.h"
 #include "Servers/HttpsServer.h"
 #include "Support/ErrorLog.h"
@@ -303,6 +307,195 @@ TEST_F(FileDownloadTest, FolderIsCreatedOneLevelDeepOnly) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Unable to create directory: " + (folder_ / "x/y").string());
     EXPECT_EQ(listener_.finished, 1);
+}
+
+TEST_F(FileDownloadTest, ABodyLongerThanTheListedSizeFailsEachAttemptAtOnce) {
+    const std::uint64_t listed = 100000;
+    Reply longer = Reply::Pattern(3 * listed);  // a Content-Length that says so
+    Reply endless;                              // no Content-Length, never ends
+    endless.endless = true;
+    Reply lying = Reply::Pattern(2 * listed);  // announces the listed size, sends more
+    lying.headers = {{"Content-Length", std::to_string(listed)}};
+    lying.closeAfter = true;
+    struct Case {
+        const char* name;
+        Reply reply;
+    };
+    for (const Case& row :
+         {Case{"longer", longer}, Case{"endless", endless}, Case{"lying length", lying}}) {
+        vesk::ClearErrors();
+        server_.ClearRequests();
+        server_.SetReply("/long.bin", row.reply);
+        FileDownload worker;
+        Configure(worker, "/long.bin");
+        worker.SetExpectedCrc(CrcOf(PatternText(listed)) ^ 1);
+        worker.SetExpectedSize(listed);
+        RunToFile(worker, "long.bin");
+        EXPECT_FALSE(worker.Succeeded()) << row.name;
+        EXPECT_EQ(server_.RequestsTo("/long.bin").size(), 4u) << row.name;
+        EXPECT_LE(std::filesystem::file_size(folder_ / "long.bin"), listed) << row.name;
+        EXPECT_EQ(CountEntries("Download: " + (folder_ / "long.bin").string() +
+                               " is longer than its listed 100000 bytes; attempt stopped"),
+                  row.reply.headers.empty() ? 4u : 0u)
+            << row.name;
+    }
+    // A body of exactly the listed size is taken.
+    server_.SetReply("/exact.bin", Reply::Pattern(listed));
+    FileDownload exact;
+    Configure(exact, "/exact.bin");
+    exact.SetExpectedSize(listed);
+    exact.SetExpectedCrc(CrcOf(PatternText(listed)));
+    RunToFile(exact, "exact.bin");
+    EXPECT_TRUE(exact.Succeeded());
+    EXPECT_EQ(ReadFile("exact.bin"), PatternText(listed));
+}
+
+TEST_F(FileDownloadTest, AFailedWriteEndsTheRunWithOneEntryAndRemovesThePart) {
+    // The file-size limit gives the same failed write as a full disk (EFBIG, not ENOSPC).
+    server_.SetReply("/big.bin", Reply::Pattern(4 * 1024 * 1024));
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 256 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    FileDownload worker;
+    Configure(worker, "/big.bin");
+    worker.SetExpectedCrc(CrcOf(PatternText(4 * 1024 * 1024)));
+    RunToFile(worker, "big.bin");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_EQ(worker.GetState(), DownloadState::WriteFailed);
+    EXPECT_FALSE(worker.Succeeded());
+    EXPECT_EQ(server_.RequestsTo("/big.bin").size(), 1u);
+    const auto messages = vesk::GetErrorMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Couldn't write part file");
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "big.bin"));
+    EXPECT_EQ(listener_.finished, 1);
+}
+
+TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
+    const std::uint64_t size = 200000;
+    const std::string content = PatternText(size);
+    Reply cut = Reply::Pattern(size);
+    cut.dropAfter = 70000;
+    Reply whole = Reply::Pattern(size);
+    Reply ignoresRanges = whole;
+    ignoresRanges.ranges = false;
+    Reply otherRange = whole;  // 206, but for the whole object
+    otherRange.ranges = false;
+    otherRange.status = 206;
+    otherRange.headers = {{"Content-Range", "bytes 0-199999/200000"}};
+    Reply corruptRest = whole;
+    corruptRest.corruptAt = {150000};
+    Reply shortCut = whole;
+    shortCut.dropAfter = 30000;
+    struct Case {
+        const char* name;
+        std::vector<Reply> replies;
+        // Per request: the offset its Range asked for, or -1 for none.
+        std::vector<int> ranges;
+        bool succeeds;
+    };
+    const Case cases[] = {
+        {"ranges honoured", {cut, whole}, {-1, 70000}, true},
+        {"whole body instead", {cut, ignoresRanges}, {-1, 70000}, true},
+        {"other range starts over", {cut, otherRange, whole}, {-1, 70000, -1}, true},
+        {"crc failure after resume starts over", {cut, corruptRest, whole}, {-1, 70000, -1}, true},
+        {"cut every time keeps four attempts", {shortCut}, {-1, 30000, 60000, 90000}, false},
+    };
+    for (const Case& row : cases) {
+        vesk::ClearErrors();
+        server_.ClearRequests();
+        server_.SetReplies("/r.bin", row.replies);
+        FileDownload worker;
+        Configure(worker, "/r.bin");
+        worker.SetExpectedCrc(CrcOf(content));
+        worker.SetExpectedSize(size);
+        RunToFile(worker, "r.bin");
+        EXPECT_EQ(worker.Succeeded(), row.succeeds) << row.name;
+        if (row.succeeds) {
+            EXPECT_EQ(ReadFile("r.bin"), content) << row.name;
+        }
+        const auto requests = server_.RequestsTo("/r.bin");
+        ASSERT_EQ(requests.size(), row.ranges.size()) << row.name;
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            const std::string expected =
+                row.ranges[i] < 0 ? "" : "bytes=" + std::to_string(row.ranges[i]) + "-";
+            EXPECT_EQ(requests[i].Header("Range"), expected) << row.name << " request " << i;
+        }
+    }
+}
+
+TEST_F(FileDownloadTest, ContentRangeMustContinueWhereTheFileStopped) {
+    struct Case {
+        const char* headers;
+        std::uint64_t from;
+        std::optional<std::uint64_t> total;
+        bool continues;
+    };
+    const Case cases[] = {
+        {"HTTP/1.1 206 Partial\r\nContent-Range: bytes 100-199/200\r\n", 100, 200, true},
+        {"content-range:   bytes 100-199/200\r\n", 100, std::nullopt, true},
+        {"Content-Range: bytes 100-199/200\r\n", 100, 300, false},  // another object
+        {"Content-Range: bytes 0-199/200\r\n", 100, 200, false},    // from the start
+        {"Content-Range: bytes 100-149/200\r\n", 100, 200, false},  // not to the end
+        {"Content-Range: bytes 100-199/*\r\n", 100, 200, false},
+        {"Content-Range: items 100-199/200\r\n", 100, 200, false},
+        {"Content-Range: bytes 100-199/200x\r\n", 100, 200, false},
+        {"Content-Length: 100\r\n", 100, 200, false},
+        {"Content-Range: bytes 100-18446744073709551615/0\r\n", 100, std::nullopt, false},
+    };
+    for (const Case& row : cases) {
+        EXPECT_EQ(DownloadSystem::ContentRangeContinuesAt(row.headers, row.from, row.total),
+                  row.continues)
+            << row.headers;
+    }
+}
+
+TEST_F(FileDownloadTest, ACutBodyInMemoryLeavesNoData) {
+    Reply cut = Reply::Text(200, "a\r\n1\r\n0;b\r\n2\r\n0;c\r\n3\r\n0;");
+    cut.dropAfter = 12;
+    server_.SetReply("/list.txt", cut);
+    FileDownload worker;
+    Configure(worker, "/list.txt");
+    worker.DownloadToMemory();
+    EXPECT_EQ(server_.RequestsTo("/list.txt").size(), 4u);
+    EXPECT_FALSE(worker.Succeeded());
+    EXPECT_TRUE(worker.GetData().Empty());
+
+    server_.SetReply("/list.txt", Reply::Text(200, "a\r\n1\r\n0;"));
+    worker.DownloadToMemory();
+    EXPECT_TRUE(worker.Succeeded());
+    EXPECT_EQ(worker.GetData().AsText(), "a\r\n1\r\n0;");
+}
+
+TEST_F(FileDownloadTest, TheCancelCheckEndsAFetchUnderWay) {
+    Reply silent;
+    silent.silent = true;
+    server_.SetReply("/silent", silent);
+    std::atomic<bool> cancelled{false};
+    FileDownload worker;
+    Configure(worker, "/silent");
+    worker.SetCancelCheck([&] { return cancelled.load(); });
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        worker.DownloadToMemory();
+        returned = true;
+    });
+    ASSERT_TRUE(server_.WaitForRequests(1, 10s));
+    cancelled = true;
+    // The receive time-out is minutes; the cancel check ends the wait within a poll.
+    EXPECT_TRUE(WaitUntil([&] { return returned.load(); }, 10s));
+    caller.join();
+    EXPECT_FALSE(worker.Succeeded());
+    EXPECT_EQ(server_.RequestsTo("/silent").size(), 1u);
 }
 
 }  // namespace

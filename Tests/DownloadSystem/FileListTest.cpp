@@ -60,5 +60,32 @@ TEST(FileListTest, SizeFieldAcceptsBasePrefixesAndSaturates) {
     EXPECT_EQ(ParseListSize(u""), 0u);
 }
 
+TEST(FileListTest, OnlyAPlainDecimalSizeBoundsTheBody) {
+    const std::pair<const char16_t*, std::optional<std::uint64_t>> cases[] = {
+        {u"1000", 1000u},
+        {u"0", 0u},
+        {u"4294967294", 4294967294u},
+        {u"4294967295", {}},
+        {u"99999999999", {}},
+        {u"010", {}},
+        {u"0x10", {}},
+        {u"", {}},
+        {u" 12", {}},
+        {u"12abc", {}},
+        {u"-1", {}},
+    };
+    for (const auto& [text, bound] : cases) {
+        EXPECT_EQ(ListedSizeBound(text), bound);
+    }
+}
+
+TEST(FileListTest, ObjectPathsNeverCarryEmptyFolders) {
+    EXPECT_EQ(JoinUrlPath({u"", u"Sorvan_12_5.txt"}), u"/Sorvan_12_5.txt");
+    EXPECT_EQ(JoinUrlPath({u"Rel", u"Sorvan_9_4.txt"}), u"/Rel/Sorvan_9_4.txt");
+    EXPECT_EQ(JoinUrlPath({u"", u"", u"a.bin"}), u"/a.bin");
+    EXPECT_EQ(JoinUrlPath({u"/x/", u"sig,1/rel", u"a.bin"}), u"/x/sig,1/rel/a.bin");
+    EXPECT_EQ(JoinUrlPath({u"", u""}), u"/");
+}
+
 }  // namespace
 }  // namespace DownloadSystem
