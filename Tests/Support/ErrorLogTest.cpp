@@ -206,6 +206,8 @@ TEST_F(ErrorLogTest, BytesThatAreNotUtf8NeverBreakTheReport) {
         CaptureStdout();
         path.record();
         GetCapturedStdout();
+        // The plain dump is what the report used to send; it must not throw either.
+        ASSERT_NO_THROW(GetLogEntries().dump());
         std::string report;
         ASSERT_NO_THROW(report = GetLogReportText());
         const auto parsed = nlohmann::json::parse(report);
