@@ -11,6 +11,7 @@
 #include "Configuration.h"
 #include "DownloadSystem/DownloadCore.h"
 #include "Interface/CoreUI.h"
+#include "Interface/ErrorScreenText.h"
 #include "Interface/IApplicationWindow.h"
 #include "Interface/Logo.h"
 #include "Interface/SplashScreen.h"
@@ -39,6 +40,7 @@ bool DownloadManagerInterface::Setup(int edition) {
     }
     edition_ = edition;
     setupDone_ = true;
+    setupTime_ = std::chrono::steady_clock::now();
     logo_ = CreateTexture("logo", Embedded::LogoPixels, Embedded::LogoWidth, Embedded::LogoHeight);
     // The thread keeps the controller alive; it is never joined and ends with the process
     // if the program ends first.
@@ -61,7 +63,21 @@ void DownloadManagerInterface::Init() {
 }
 
 bool DownloadManagerInterface::ProcessAssets() {
+    if (!assetsGivenUp_ &&
+        std::chrono::steady_clock::now() - setupTime_ > InterfacePicturesDeadline) {
+        assetsGivenUp_ = true;
+        if (assets_.GiveUp()) {
+            VESK_LOG_INFO(
+                "DownloadManagerInterface: the interface pictures took too long; "
+                "going on without them");
+        }
+    }
     return assets_.Process(LoadTexture);
+}
+
+bool DownloadManagerInterface::IsWaitingForServer() const {
+    return (manifestRequest_.IsStarted() && !manifestRequest_.IsDone()) ||
+           (logReport_.IsStarted() && !logReport_.IsDone());
 }
 
 bool DownloadManagerInterface::DrawMainWindow() {
@@ -107,31 +123,57 @@ bool DownloadManagerInterface::DrawMainWindow() {
     if (state_ == ScreenState::Downloading && core->IsFinished() && GetErrorCount() == 0) {
         return false;  // setup has been started
     }
-    if (keepRunning) {
+    if (keepRunning && !logReport_.IsStarted()) {
         return true;
     }
-    core->PostLogFile();
-    return false;
+    return KeepOpenForLogReport();
+}
+
+bool DownloadManagerInterface::KeepOpenForLogReport() {
+    if (!logReport_.IsStarted()) {
+        // The report's own attempts and time-outs may take minutes against a silent service;
+        // the window keeps drawing meanwhile and closing it ends the program at once.
+        logReport_.Start([] { GetDownloadCore()->PostLogFile(); });
+    }
+    if (logReport_.IsDone()) {
+        return false;
+    }
+    if (logReport_.Elapsed() > LogReportDeadline) {
+        VESK_LOG_INFO("DownloadManagerInterface: the log report did not finish in time");
+        return false;
+    }
+    return true;
 }
 
 void DownloadManagerInterface::RunSplash() {
     splashTimer_ = AdvanceSplashTimer(splashTimer_, FrameTimer::Get().GetDeltaSeconds());
-    const bool ready = ProcessAssets();
-    if (IsSplashOver(splashTimer_, ready)) {
-        LeaveSplash();
-    } else {
-        DrawSplash(splashTimer_);
+    if (manifestRequest_.IsStarted()) {
+        if (manifestRequest_.IsDone()) {
+            LeaveSplash();
+            return;
+        }
+    } else if (IsSplashOver(splashTimer_, ProcessAssets())) {
+        StartManifestRequest();
     }
+    // The splash stays up while the request runs, so the window is drawn and answers.
+    DrawSplash(splashTimer_);
+}
+
+void DownloadManagerInterface::StartManifestRequest() {
+    // Only the request's thread touches the core until it is done; the flag it writes is
+    // published by the call's done state.
+    manifestRequest_.Start([this] {
+        std::u16string errorText;
+        manifestAccepted_ = GetDownloadCore()->RequestDownload(errorText);
+    });
 }
 
 void DownloadManagerInterface::LeaveSplash() {
     IApplicationWindow* window = GetApplicationWindow();
     window->SetOpacity(0.0f);
     const auto core = GetDownloadCore();
-    std::u16string errorText;
-    // Blocks this thread until the service answered or the request client gave up; the
-    // download screens fade the window back in either way.
-    if (core->RequestDownload(errorText)) {
+    // The download screens fade the window back in either way.
+    if (manifestAccepted_) {
         core->StartDownload();
         state_ = ScreenState::Downloading;
     } else {

@@ -5,9 +5,11 @@
 // UI thread only, except Init, which is the asset thread's body.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
+#include "Interface/BackgroundCall.h"
 #include "Interface/InterfaceAssets.h"
 #include "Interface/Slideshow.h"
 
@@ -33,10 +35,14 @@ public:
     bool Setup(int edition);
 
     // Builds this frame's UI between CoreUI::NewFrame and CoreUI::Render. False ends the
-    // frame loop: an Exit button or the exit glyph was clicked (the log report has then been
-    // posted), the download finished without errors (setup was started), or the UI is not
-    // initialised.
+    // frame loop: an Exit button or the exit glyph was clicked and the log report has been
+    // posted (or its time is up), the download finished without errors (setup was started),
+    // or the UI is not initialised.
     bool DrawMainWindow();
+
+    // True while the manifest request or the log report runs in the background: the frame
+    // loop must keep calling DrawMainWindow, which notices their end.
+    bool IsWaitingForServer() const;
 
     // The asset thread's body: fetches the interface pictures from the configured host.
     void Init();
@@ -51,7 +57,11 @@ public:
 
 private:
     void RunSplash();
+    void StartManifestRequest();
     void LeaveSplash();
+    // After Exit: starts the log report once; true while the window is to stay open for it.
+    bool KeepOpenForLogReport();
+    const std::string& ErrorScreenText();
     void DrawSplash(float fade);
     bool RunDownloading();
     bool RunRequestFailed();
@@ -84,6 +94,13 @@ private:
     bool downloadingFadesWindow_ = false;
     float requestFailedFade_ = 0.0f;
     bool requestFailedFadesWindow_ = false;
+    std::chrono::steady_clock::time_point setupTime_{};
+    bool assetsGivenUp_ = false;
+    BackgroundCall manifestRequest_;
+    bool manifestAccepted_ = false;  // written by the request's thread before it is done
+    BackgroundCall logReport_;
+    bool errorScreenTextChosen_ = false;
+    std::string errorScreenText_;
     Slideshow slideshow_;
     std::shared_ptr<Texture> logo_;
     InterfaceAssets assets_;

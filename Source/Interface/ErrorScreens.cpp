@@ -1,5 +1,6 @@
 // The two screens that end an unsuccessful run: the download error screen (over the left
-// panel, with the user message) and the grey request-failed screen. Each has one Exit
+// panel, with the user message or the reason the log gives) and the grey request-failed
+// screen. Each has one Exit
 // button; its click makes the controller post the log report and end the program.
 #include <imgui.h>
 
@@ -7,6 +8,7 @@
 
 #include "Interface/CoreUI.h"
 #include "Interface/DownloadManagerInterface.h"
+#include "Interface/ErrorScreenText.h"
 #include "Interface/IApplicationWindow.h"
 #include "Interface/ScreenStyle.h"
 #include "Interface/Texture.h"
@@ -32,7 +34,7 @@ bool DownloadManagerInterface::DrawDownloadErrorScreen() {
                        ImVec2(W, static_cast<float>(header->GetHeight())), ImVec2(0, 0),
                        ImVec2(1, 1), White());
     }
-    const std::string message = GetUserMessage();
+    const std::string& message = ErrorScreenText();
     if (!message.empty()) {
         const float wrap = W * 0.35f;
         const ImVec2 size = MeasureText(3, 20.0f, message.c_str(), wrap);
@@ -42,6 +44,16 @@ bool DownloadManagerInterface::DrawDownloadErrorScreen() {
     // This screen's right half is white, so the button is drawn in the message's dark ink;
     // white on white would leave the only way out invisible.
     return !DrawExitButton(W * 0.75f, ExitInk::Dark);
+}
+
+const std::string& DownloadManagerInterface::ErrorScreenText() {
+    // Chosen once: the download has ended, and the log only grows by what the report adds.
+    if (!errorScreenTextChosen_) {
+        errorScreenTextChosen_ = true;
+        errorScreenText_ = DownloadErrorScreenText(GetUserMessage(), GetErrorMessages(),
+                                                   WasSetupStartedAfterErrors(GetLogEntries()));
+    }
+    return errorScreenText_;
 }
 
 bool DownloadManagerInterface::DrawRequestFailedScreen() {

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "DownloadSystem/FileDownload.h"
@@ -16,20 +18,24 @@ namespace vesk {
 
 namespace {
 
-void Report(const std::string& message) {
-    ReportError("DownloadManagerInterface::Init() -> " + message, 0, "", 0);
-}
-
-// One transfer into memory. `ok` is false when the run did not finish or brought nothing.
-ByteBuffer Fetch(const std::u16string& server, const std::u16string& path, bool& ok,
-                 DownloadSystem::DownloadState& state) {
-    DownloadSystem::FileDownload download;
-    download.SetServer(server);
-    download.SetRemotePath(path);
-    download.DownloadToMemory();
-    state = download.GetState();
-    ok = state == DownloadSystem::DownloadState::Finished && !download.GetData().Empty();
-    return std::move(download.GetData());
+// One transfer into memory. `ok` is false when the run did not finish or brought nothing,
+// or when it was not started because the UI thread gave up.
+ByteBuffer Fetch(InterfaceAssets& assets, const std::u16string& server, const std::u16string& path,
+                 bool& ok, DownloadSystem::DownloadState& state) {
+    // Shared: a stop requested by GiveUp may still hold it when this transfer returns.
+    const auto download = std::make_shared<DownloadSystem::FileDownload>();
+    download->SetServer(server);
+    download->SetRemotePath(path);
+    ok = false;
+    state = DownloadSystem::DownloadState::Idle;
+    if (!assets.BeginTransfer(download)) {
+        return {};
+    }
+    download->DownloadToMemory();
+    assets.EndTransfer();
+    state = download->GetState();
+    ok = state == DownloadSystem::DownloadState::Finished && !download->GetData().Empty();
+    return std::move(download->GetData());
 }
 
 // The members of a group as key -> URL, in key order; values that are not strings count as
@@ -47,23 +53,26 @@ std::map<std::string, std::string> Members(const nlohmann::json& description, co
 }
 
 template <typename Add>
-void FetchGroup(const nlohmann::json& description, const char* group, const char* missingText,
-                Add add) {
+void FetchGroup(InterfaceAssets& assets, const nlohmann::json& description, const char* group,
+                const char* missingText, Add add) {
     const auto members = Members(description, group);
     if (members.empty()) {
-        Report(missingText);
+        assets.ReportFailure(missingText);
     }
     for (const auto& [key, url] : members) {
+        if (assets.IsGivenUp()) {
+            return;
+        }
         // Only the host (with its port) and the path are used: a query is not sent.
         const UrlParts parts = ParseUrl(StringUtils::ToWide(url));
         const std::u16string server =
             parts.port.empty() ? parts.host : parts.host + u":" + parts.port;
         bool ok = false;
         DownloadSystem::DownloadState state = DownloadSystem::DownloadState::Idle;
-        ByteBuffer bytes = Fetch(server, parts.path, ok, state);
+        ByteBuffer bytes = Fetch(assets, server, parts.path, ok, state);
         if (!ok) {
-            Report("failed to download texture: " + url + " - " +
-                   std::to_string(static_cast<int>(state)));
+            assets.ReportFailure("failed to download texture: " + url + " - " +
+                                 std::to_string(static_cast<int>(state)));
         }
         // Kept also after a failure: decoding then fails and is reported as well.
         add(key, std::move(bytes));
@@ -73,14 +82,77 @@ void FetchGroup(const nlohmann::json& description, const char* group, const char
 }  // namespace
 
 void InterfaceAssets::AddCoreImage(const std::string& key, ByteBuffer bytes) {
-    coreImageBytes_[key] = std::move(bytes);
+    std::lock_guard<std::mutex> lock(publishLock_);
+    if (!IsGivenUp()) {
+        coreImageBytes_[key] = std::move(bytes);
+    }
 }
 
 void InterfaceAssets::AddMediaImage(const std::string& key, ByteBuffer bytes) {
-    mediaImageBytes_[key] = std::move(bytes);
+    std::lock_guard<std::mutex> lock(publishLock_);
+    if (!IsGivenUp()) {
+        mediaImageBytes_[key] = std::move(bytes);
+    }
+}
+
+void InterfaceAssets::MarkFetched() {
+    std::lock_guard<std::mutex> lock(publishLock_);
+    if (!IsGivenUp()) {
+        fetched_.store(true, std::memory_order_release);
+    }
+}
+
+void InterfaceAssets::ReportFailure(const std::string& message) {
+    const std::string text = "DownloadManagerInterface::Init() -> " + message;
+    std::lock_guard<std::mutex> lock(publishLock_);
+    if (IsGivenUp()) {
+        LogInfo(text + " (no longer waited for)", "", 0);
+    } else {
+        ReportError(text, 0, "", 0);
+    }
+}
+
+bool InterfaceAssets::BeginTransfer(std::shared_ptr<Tavrin_Thread> transfer) {
+    std::lock_guard<std::mutex> lock(publishLock_);
+    if (IsGivenUp()) {
+        return false;
+    }
+    transfer_ = std::move(transfer);
+    return true;
+}
+
+void InterfaceAssets::EndTransfer() {
+    std::lock_guard<std::mutex> lock(publishLock_);
+    transfer_.reset();
+}
+
+bool InterfaceAssets::GiveUp() {
+    std::shared_ptr<Tavrin_Thread> transfer;
+    {
+        std::lock_guard<std::mutex> lock(publishLock_);
+        if (IsFetched()) {
+            return false;
+        }
+        givenUp_.store(true, std::memory_order_release);
+        transfer = std::move(transfer_);
+    }
+    if (transfer != nullptr) {
+        // Stop waits for the transfer's end, which the UI thread must not do.
+        try {
+            std::thread([transfer] { transfer->Stop(2000); }).detach();
+        } catch (const std::system_error& error) {
+            LogFailure(std::string("InterfaceAssets::GiveUp no thread to stop the transfer: ") +
+                           error.what(),
+                       error.code().value(), __FILE__, __LINE__);
+        }
+    }
+    return true;
 }
 
 bool InterfaceAssets::Process(const TextureLoader& load) {
+    if (IsGivenUp()) {
+        return true;
+    }
     if (!IsFetched()) {
         return false;
     }
@@ -117,24 +189,25 @@ void FetchInterfaceAssets(InterfaceAssets& assets, const std::u16string& host,
                           const std::u16string& version) {
     bool ok = false;
     DownloadSystem::DownloadState state = DownloadSystem::DownloadState::Idle;
-    const ByteBuffer body = Fetch(host, u"/downloadmanager/" + version + u"/meta.json", ok, state);
+    const ByteBuffer body =
+        Fetch(assets, host, u"/downloadmanager/" + version + u"/meta.json", ok, state);
     if (state == DownloadSystem::DownloadState::Finished) {
         const std::string_view text = body.AsText();
         if (text.empty()) {
-            Report("json from server failed!");
+            assets.ReportFailure("json from server failed!");
         } else {
             try {
                 const nlohmann::json description = nlohmann::json::parse(text);
-                FetchGroup(description, "core", "no core texture found!",
+                FetchGroup(assets, description, "core", "no core texture found!",
                            [&assets](const std::string& key, ByteBuffer bytes) {
                                assets.AddCoreImage(key, std::move(bytes));
                            });
-                FetchGroup(description, "media", "no media texture found!",
+                FetchGroup(assets, description, "media", "no media texture found!",
                            [&assets](const std::string& key, ByteBuffer bytes) {
                                assets.AddMediaImage(key, std::move(bytes));
                            });
             } catch (const nlohmann::json::exception& error) {
-                Report(std::string("json failed to read: ") + error.what());
+                assets.ReportFailure(std::string("json failed to read: ") + error.what());
             }
         }
     }

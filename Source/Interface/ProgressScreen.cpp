@@ -5,6 +5,7 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "DownloadSystem/DownloadCore.h"
@@ -58,7 +59,10 @@ ProgressBarLayout LayoutProgressBar(float windowWidth) {
 }
 
 std::string ProgressPercentText(float progress) {
-    return std::to_string(static_cast<int>(progress * 100.0f)) + "%";
+    // The progress is a whole percent divided by 100 (0.53f is 0.52999997), so it is first
+    // rounded to hundredths of a percent, then truncated to the whole percent in integers.
+    const long hundredths = std::lround(std::clamp(progress, 0.0f, 1.0f) * 10000.0f);
+    return std::to_string(hundredths / 100) + "%";
 }
 
 bool IsPercentTextDark(const ProgressBarLayout& bar, float progress, float textWidth) {

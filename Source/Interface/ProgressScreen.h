@@ -20,7 +20,8 @@ struct ProgressBarLayout {
 };
 ProgressBarLayout LayoutProgressBar(float windowWidth);
 
-// "42%" for 0.427: the whole percent, truncated.
+// "42%" for 0.427: the whole percent, truncated; "53%" for 53 / 100.0f, whose float is a
+// hair below 0.53.
 std::string ProgressPercentText(float progress);
 
 // The percentage is drawn dark while its left edge lies right of the filled part's end,

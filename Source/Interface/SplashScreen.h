@@ -1,12 +1,22 @@
 // The logo splash shown while the interface pictures load: its clock runs at 1.5 times real
-// time and the splash ends once the pictures are ready and the clock has passed 2, so it
-// lasts at least 2 / 1.5 s.
+// time and the splash ends once the pictures are ready (or their deadline passed) and the
+// clock has passed 2, so it lasts at least 2 / 1.5 s. It stays up while the manifest
+// request runs.
 #pragma once
+
+#include <chrono>
 
 namespace vesk {
 
 inline constexpr float SplashClockRate = 1.5f;
 inline constexpr float SplashMinimum = 2.0f;
+
+// The splash waits at most this long (from Setup) for the interface pictures; then the flow
+// goes on without the ones still missing.
+inline constexpr std::chrono::seconds InterfacePicturesDeadline{5};
+// After Exit the window stays this long at most for the log report to be sent, so the
+// process ends in time whatever the service does.
+inline constexpr std::chrono::seconds LogReportDeadline{10};
 
 inline float AdvanceSplashTimer(float timer, float deltaSeconds) {
     return timer + deltaSeconds * SplashClockRate;

@@ -9,6 +9,7 @@
 #include "Support/ConsoleLog.h"
 #include "Support/CriticalSection.h"
 #include "Support/StringUtils.h"
+#include "Support/TextConversion.h"
 
 namespace vesk {
 
@@ -85,25 +86,30 @@ std::string Record(std::string_view message, int errorNumber, bool hasErrorPart,
                    std::string_view ending) {
     Store& store = TheStore();
     CriticalSectionLock lock(store.lock);
-    std::string text(message);
+    // Messages often quote what a server sent; the entries must stay valid UTF-8 so the
+    // report can always be serialised.
+    const std::string cleanMessage = Text::ValidUtf8(message);
+    const std::string cleanFile = Text::ValidUtf8(file);
+    std::string text = cleanMessage;
     ErrorPart part;
     if (hasErrorPart) {
         part = BuildErrorPart(errorNumber, true);
+        part.detailed = Text::ValidUtf8(part.detailed);
         text += part.text;
     }
     text += Location(file, line);
 
     ErrorInfo entry = {
-        {"message", std::string(message)},
+        {"message", cleanMessage},
         {"detailed_message", part.detailed},
         {"error_number", hasErrorPart ? errorNumber : 0},
-        {"file", std::string(file)},
+        {"file", cleanFile},
         {"line", line},
         {"log_index", store.entries.size()},
     };
     store.entries.push_back(std::move(entry));
     if (reportError) {
-        store.errorMessages.emplace_back(message);
+        store.errorMessages.push_back(cleanMessage);
     }
     text += endWithTime ? LocalTimeEnding() : std::string(ending);
     PrintToStdout("%s", text.c_str());
@@ -156,7 +162,7 @@ void SetUserMessage(std::string_view text) {
     }
     Store& store = TheStore();
     CriticalSectionLock lock(store.lock);
-    store.userMessages.emplace_back(text);
+    store.userMessages.push_back(Text::ValidUtf8(text));
 }
 
 void SetUserMessage(std::u16string_view text) {
@@ -200,6 +206,16 @@ nlohmann::json GetLogEntries() {
         entries.push_back(entry);
     }
     return entries;
+}
+
+std::string LogEntriesToJsonText(const nlohmann::json& entries) {
+    // Entries recorded here are valid UTF-8 already; replacing keeps any other value from
+    // throwing out of the serialiser.
+    return entries.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string GetLogReportText() {
+    return LogEntriesToJsonText(GetLogEntries());
 }
 
 bool WriteLogFile(const std::string& path) {

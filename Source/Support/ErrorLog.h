@@ -65,8 +65,14 @@ std::vector<std::string> GetErrorMessages();
 std::size_t GetErrorCount();
 // True when an entry carries a non-zero error number.
 bool HasLoggedErrors();
-// All entries in order, as one JSON array.
+// All entries in order, as one JSON array. Every text in them is valid UTF-8: bytes of a
+// recorded text that are not become U+FFFD.
 nlohmann::json GetLogEntries();
+// The compact JSON text of `entries` as the log report carries it. Never throws: text
+// that is not valid UTF-8 comes out with U+FFFD in place of the bad bytes.
+std::string LogEntriesToJsonText(const nlohmann::json& entries);
+// LogEntriesToJsonText of GetLogEntries().
+std::string GetLogReportText();
 
 // Writes every entry as text, entries separated by "\t\n", replacing the file.
 // Returns false (and records the failure) when the file cannot be written; the

@@ -98,4 +98,10 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
+std::string ValidUtf8(std::string_view text) {
+    // The decoder replaces each bad byte and never yields an unpaired surrogate, so the way
+    // back is exact.
+    return Utf16ToUtf8(Utf8ToUtf16(text));
+}
+
 }  // namespace vesk::Text

@@ -14,4 +14,8 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // Malformed or overlong byte sequences become U+FFFD, one per bad byte.
 std::u16string Utf8ToUtf16(std::string_view text);
 
+// `text` as valid UTF-8: every byte that is not part of a well-formed sequence becomes
+// U+FFFD, so the result can be stored in JSON and sent as it is.
+std::string ValidUtf8(std::string_view text);
+
 }  // namespace vesk::Text

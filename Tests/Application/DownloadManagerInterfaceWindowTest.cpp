@@ -70,7 +70,7 @@ protected:
             std::lock_guard<std::mutex> lock(mutex_);
             if (request.Header("Method") == "LogErrorInfo") {
                 logReports_.push_back(request.body);
-                return TestServers::Reply::Text(200, "");
+                return logReportReply_;
             }
             return manifest_;
         });
@@ -187,6 +187,7 @@ protected:
     VirtualDisplay display_;
     std::mutex mutex_;
     TestServers::Reply manifest_;
+    TestServers::Reply logReportReply_ = TestServers::Reply::Text(200, "");
     std::vector<std::string> logReports_;
 };
 
@@ -355,6 +356,153 @@ TEST_F(ScreensWindowTest, DownloadEndingWithErrorsShowsErrorScreenUntilExit) {
     ASSERT_TRUE(code) << "still running after Exit";
     EXPECT_EQ(*code, 0);
     EXPECT_EQ(LogReports().size(), 1u);
+}
+
+// A service that accepts the manifest request and never answers: the splash stays drawn
+// (not turned transparent) while the request waits, and closing the window through the
+// window manager ends the program at once.
+TEST_F(ScreensWindowTest, SilentServiceKeepsTheWindowDrawnAndClosable) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        manifest_.silent = true;
+    }
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    const auto window = x.FindWindow(program.Pid());
+    ASSERT_TRUE(window) << program.Output();
+    ASSERT_TRUE(service_.WaitForRequests(1, 40s));
+    for (int i = 0; i < 100 && service_.RequestsTo(ServicePath).empty(); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_FALSE(service_.RequestsTo(ServicePath).empty()) << "no manifest request";
+    std::this_thread::sleep_for(1500ms);
+
+    constexpr int LogoLeft = (1920 - 198) / 2;
+    constexpr int LogoTop = (1080 - 251) / 2;
+    const auto shot = Screenshot::Take(display_, ScreenshotPath("screens-silent-service.png"));
+    ASSERT_TRUE(shot);
+    EXPECT_GT(shot->CountNear(LogoLeft, LogoTop, 198, 40, Accent, 12), 198 * 40 / 2)
+        << shot->File();
+    const auto opacity = x.GetOpacity(*window);
+    ASSERT_TRUE(opacity);
+    EXPECT_GT(*opacity, 0.5) << "the window turned transparent while the request waits";
+
+    ASSERT_TRUE(x.Close(*window));
+    const auto code = program.WaitForExit(5s);
+    ASSERT_TRUE(code) << "still running after the window was closed";
+    EXPECT_EQ(*code, 0);
+}
+
+// An interface host that accepts and never answers holds the splash only for the pictures'
+// deadline: the download screens come up within seconds, without pictures.
+TEST_F(ScreensWindowTest, SilentInterfaceHostHoldsTheSplashOnlyBriefly) {
+    TestServers::Reply silent;
+    silent.silent = true;
+    service_.SetReply("/downloadmanager/9/meta.json", silent);
+    PublishRelease({{"data.bin", TestServers::Reply::Text(200, "release bytes")}});
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    const auto window = x.FindWindow(program.Pid());
+    ASSERT_TRUE(window) << program.Output();
+    const auto widthIs = [&](int width, std::chrono::seconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        do {
+            const auto geometry = x.GetGeometry(*window);
+            if (geometry && geometry->width == width) {
+                return true;
+            }
+            std::this_thread::sleep_for(100ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return false;
+    };
+    ASSERT_TRUE(widthIs(198, 30s)) << "no splash";
+    const auto shown = std::chrono::steady_clock::now();
+    const bool leftSplash = widthIs(1200, 20s);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - shown).count();
+    ASSERT_TRUE(leftSplash) << "the splash still waits for the pictures";
+    std::printf("the splash ended %.2f s after the window appeared\n", seconds);
+    EXPECT_FALSE(service_.RequestsTo(ServicePath).empty()) << "no manifest request";
+}
+
+// Exit on an error screen while the report endpoint accepts and never answers: the program
+// ends within 15 s all the same, with logfile.txt written.
+TEST_F(ScreensWindowTest, ExitEndsTheProgramInTimeWhenTheReportIsNeverAnswered) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        manifest_ = TestServers::Reply::Text(500, "down");
+        logReportReply_.silent = true;
+    }
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    ASSERT_TRUE(x.FindWindow(program.Pid())) << program.Output();
+    const auto shot = WaitForScreen("screens-report-silent.png",
+                                    [](const Screenshot& s) { return IsGreyScreen(s); });
+    ASSERT_TRUE(shot && IsGreyScreen(*shot));
+
+    ASSERT_TRUE(x.Click(Left + 600, Top + 519));
+    const auto clicked = std::chrono::steady_clock::now();
+    const auto code = program.WaitForExit(20s);
+    ASSERT_TRUE(code) << "still running after Exit";
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - clicked).count();
+    EXPECT_LT(seconds, 15.0);
+    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(LogReports().size(), 1u) << "the report was attempted";
+    EXPECT_TRUE(fs::exists(program.Folder() / "logfile.txt"));
+}
+
+// Download error screens whose engine set no user message still say why: a withdrawn
+// release, a refused list, and a run that recovered from a failed transfer and started
+// setup (which ends on this screen so the log can be sent).
+TEST_F(ScreensWindowTest, DownloadErrorScreenSaysWhy) {
+    const std::string setup = "#!/bin/sh\ntrue\n";
+    struct Row {
+        const char* name;
+        std::function<void()> publish;
+    };
+    std::atomic<int> setupRequests{0};
+    const std::vector<Row> rows = {
+        {"withdrawn",
+         [&] { content_.SetReply("/Rel/Sorvan_9_5.txt", TestServers::Reply::Text(404, "")); }},
+        {"unsafe list",
+         [&] {
+             content_.SetReply("/Rel/Sorvan_9_5.txt",
+                               TestServers::Reply::Text(200, "../evil.bin\r\n1\r\n0;"));
+         }},
+        {"recovered",
+         [&] {
+             PublishRelease({{"Setup.exe", TestServers::Reply::Text(200, setup)}});
+             const auto good = TestServers::Reply::Text(200, setup);
+             content_.SetHandler("/Rel/Setup.exe", [&setupRequests, good](const auto&) {
+                 return setupRequests++ == 0 ? TestServers::Reply::Text(503, "busy") : good;
+             });
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.publish();
+        ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+        ASSERT_TRUE(StartProgram(program));
+        XTools x(display_);
+        ASSERT_TRUE(x.FindWindow(program.Pid())) << program.Output();
+        const auto shot = WaitForScreen(
+            std::string("screens-says-why-") + row.name + ".png", [](const Screenshot& s) {
+                // The white panel with the dark Exit box on it.
+                return Near(s.Pixel(Left + 1150, Top + 300), White) &&
+                       Near(s.Pixel(Left + 1150, Top + 600), White) &&
+                       s.CountNear(Left + 820, Top + 500, 160, 38, Dark, 60) > 160 * 2;
+            });
+        ASSERT_TRUE(shot);
+        SCOPED_TRACE("screenshot: " + shot->File().string());
+        EXPECT_GT(shot->CountNear(Left + 660, Top + 340, 480, 150, Dark, 100), 200)
+            << "no text on the error screen";
+        ASSERT_TRUE(x.Click(Left + 900, Top + 519));
+        ASSERT_TRUE(program.WaitForExit(20s)) << "still running after Exit";
+    }
 }
 
 // A clean download starts the setup program and the window closes by itself.

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include <X11/Xlib.h>
 #include <stb_image.h>
 
 extern char** environ;
@@ -435,6 +436,41 @@ std::optional<bool> XTools::HasDecorations(const std::string& window) const {
         return true;
     }
     return values[2] != 0;
+}
+
+std::optional<double> XTools::GetOpacity(const std::string& window) const {
+    const CommandResult result =
+        RunCommand({"xprop", "-id", window, "_NET_WM_WINDOW_OPACITY"}, {display_});
+    if (result.exitCode != 0) {
+        return std::nullopt;
+    }
+    // "_NET_WM_WINDOW_OPACITY(CARDINAL) = 4294967295", or "...:  not found."
+    const auto equals = result.output.find(" = ");
+    if (equals == std::string::npos) {
+        return 1.0;
+    }
+    return static_cast<double>(std::strtoul(result.output.c_str() + equals + 3, nullptr, 10)) /
+           4294967295.0;
+}
+
+bool XTools::Close(const std::string& window) const {
+    const std::string name = display_.substr(display_.find('=') + 1);
+    Display* display = XOpenDisplay(name.c_str());
+    if (display == nullptr) {
+        return false;
+    }
+    XEvent event;
+    std::memset(&event, 0, sizeof event);
+    event.xclient.type = ClientMessage;
+    event.xclient.window = static_cast<Window>(std::strtoul(window.c_str(), nullptr, 0));
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+    return sent != 0;
 }
 
 bool XTools::MoveMouse(int x, int y) const {

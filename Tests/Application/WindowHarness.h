@@ -160,6 +160,13 @@ public:
     // for none, true when they ask for some or are absent (the window manager decides).
     std::optional<bool> HasDecorations(const std::string& window) const;
 
+    // The window's opacity as it asked for it (_NET_WM_WINDOW_OPACITY, 0..1); 1 when it set
+    // none.
+    std::optional<double> GetOpacity(const std::string& window) const;
+    // Asks the window to close as a window manager does when its close button is pressed
+    // (a WM_DELETE_WINDOW message).
+    bool Close(const std::string& window) const;
+
     bool MoveMouse(int x, int y) const;
     bool Click(int x, int y, int button = 1) const;
     bool MouseDown(int x, int y, int button = 1) const;

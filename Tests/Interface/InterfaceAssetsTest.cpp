@@ -82,6 +82,31 @@ TEST(InterfaceAssetsTest, FetchedWithNothingWaitingIsReadyAtOnce) {
     EXPECT_TRUE(loader.loaded.empty());
 }
 
+TEST(InterfaceAssetsTest, GivingUpBeforeFetchedEndsTheWaitAndDropsLatePictures) {
+    ClearErrors();
+    InterfaceAssets assets;
+    RecordingLoader loader;
+    assets.AddMediaImage("a", Bytes("png"));
+    EXPECT_FALSE(assets.Process(std::ref(loader)));
+    EXPECT_TRUE(assets.GiveUp());
+    EXPECT_TRUE(assets.Process(std::ref(loader)));
+    assets.AddCoreImage("logo_background", Bytes("png"));
+    assets.ReportFailure("failed to download texture: late");
+    assets.MarkFetched();
+    EXPECT_FALSE(assets.IsFetched()) << "nothing is published after giving up";
+    EXPECT_TRUE(assets.Process(std::ref(loader)));
+    EXPECT_TRUE(loader.loaded.empty());
+    EXPECT_EQ(GetErrorCount(), 0u) << "a failure nobody waits for is not the user's error";
+
+    // Once fetched, giving up changes nothing.
+    InterfaceAssets fetched;
+    fetched.AddMediaImage("a", Bytes("png"));
+    fetched.MarkFetched();
+    EXPECT_FALSE(fetched.GiveUp());
+    EXPECT_TRUE(fetched.Process(std::ref(loader)));
+    EXPECT_EQ(loader.loaded, (std::vector<std::string>{"a"}));
+}
+
 class FetchInterfaceAssetsTest : public ::testing::Test {
 protected:
     void SetUp() override { ClearErrors(); }
@@ -150,6 +175,34 @@ TEST_F(FetchInterfaceAssetsTest, EveryBrokenDescriptionIsReportedAndStillMarksFe
         RecordingLoader loader;
         EXPECT_TRUE(assets.Process(std::ref(loader)));
     }
+}
+
+}  // namespace
+}  // namespace vesk
+
+namespace vesk {
+namespace {
+
+// The UI thread gives up while the first picture is on its way from a host that never
+// answers: that transfer is stopped, no further picture is requested, and nothing reaches
+// the error list.
+TEST_F(FetchInterfaceAssetsTest, GivingUpStopsTheTransferAndStartsNoOther) {
+    InterfaceAssets assets;
+    const auto url = [this](const std::string& name) { return server_.Url("/p/" + name); };
+    Describe("{\"core\":{\"a\":\"" + url("a.png") + "\",\"b\":\"" + url("b.png") + "\",\"c\":\"" +
+             url("c.png") + "\"}}");
+    server_.SetHandler("/p/a.png", [&assets](const TestServers::RecordedRequest&) {
+        assets.GiveUp();
+        TestServers::Reply silent;
+        silent.silent = true;
+        return silent;
+    });
+    Fetch(assets);
+    EXPECT_EQ(server_.RequestsTo("/p/a.png").size(), 1u);
+    EXPECT_TRUE(server_.RequestsTo("/p/b.png").empty());
+    EXPECT_TRUE(server_.RequestsTo("/p/c.png").empty());
+    EXPECT_FALSE(assets.IsFetched());
+    EXPECT_EQ(GetErrorCount(), 0u);
 }
 
 }  // namespace

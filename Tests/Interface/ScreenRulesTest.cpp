@@ -1,8 +1,10 @@
 // The screens' rules that need no window: the splash's timing, the slideshow's order and
-// crossfade, the progress bar's geometry and percentage colour, and the remaining-time text.
+// crossfade, the progress bar's geometry and percentage colour, the remaining-time text and
+// the download error screen's text.
 #include <gtest/gtest.h>
 
 #include "DownloadSystem/SpeedMeter.h"
+#include "Interface/ErrorScreenText.h"
 #include "Interface/ProgressScreen.h"
 #include "Interface/Slideshow.h"
 #include "Interface/SplashScreen.h"
@@ -67,6 +69,12 @@ TEST(ProgressScreenTest, PercentageIsTruncatedAndTurnsWhiteOnceTheFillReachesIt)
     EXPECT_EQ(ProgressPercentText(0.0f), "0%");
     EXPECT_EQ(ProgressPercentText(0.427f), "42%");
     EXPECT_EQ(ProgressPercentText(1.0f), "100%");
+    // Every whole percent the engine reports shows as itself (53 / 100.0f is 0.52999997).
+    for (int percent = 0; percent <= 100; ++percent) {
+        EXPECT_EQ(ProgressPercentText(static_cast<float>(percent) / 100.0f),
+                  std::to_string(percent) + "%");
+    }
+    EXPECT_EQ(ProgressPercentText(0.9999f), "99%");
 
     const ProgressBarLayout bar = LayoutProgressBar(1200.0f);
     const float width = 30.0f;  // text from x 885 to 915
@@ -82,6 +90,55 @@ TEST(ProgressScreenTest, RemainingTimeIsPlainDecimalsWithoutPadding) {
               "1h : 2m : 5s");
     EXPECT_EQ(FormatRemainingTime({}), "0h : 0m : 0s");
     EXPECT_EQ(FormatRemainingTime({100, 0, 9}), "100h : 0m : 9s");
+}
+
+// The download error screen never stays empty when the log knows why the download ended.
+TEST(ErrorScreenTextTest, SaysWhyOrThatSetupWasStarted) {
+    const std::string noLonger =
+        "This version of Sorvan can no longer be downloaded.\r\nPlease download the latest "
+        "version you received in an e-mail message";
+    struct Row {
+        const char* name;
+        std::string userMessage;
+        std::vector<std::string> errors;
+        bool setupStarted;
+        std::string shown;
+    };
+    const std::vector<Row> rows = {
+        {"user message wins", "Failed to run setup.", {"x"}, false, "Failed to run setup."},
+        {"withdrawn release", "", {"earlier failure", noLonger}, false, noLonger},
+        {"refused list",
+         "",
+         {"DownloadManager::FetchFileList the file list names a file outside the download "
+          "folder: \"../x\""},
+         false,
+         "The download could not be completed: the file list names a file outside the "
+         "download folder: \"../x\""},
+        {"arrow prefix",
+         "",
+         {"Texture::LoadTexture -> failed loading a"},
+         false,
+         "The download could not be completed: failed loading a"},
+        {"setup started after errors",
+         "",
+         {"Response status not 200, but 503"},
+         true,
+         "Sorvan setup has been started. Errors occurred during the download but were "
+         "resolved. Press Exit to send the download log to our Support Center."},
+        {"nothing known", "", {}, false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(DownloadErrorScreenText(row.userMessage, row.errors, row.setupStarted),
+                  row.shown);
+    }
+
+    nlohmann::json log = nlohmann::json::array();
+    log.push_back({{"error_number", 12002}});
+    EXPECT_FALSE(WasSetupStartedAfterErrors(log));
+    log.push_back({{"error_number", -32763}});
+    EXPECT_TRUE(WasSetupStartedAfterErrors(log));
+    EXPECT_FALSE(WasSetupStartedAfterErrors(nlohmann::json::object()));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -178,6 +179,61 @@ TEST_F(ErrorLogTest, WriteLogFileSeparatesEntriesAndReplacesTheFile) {
     EXPECT_FALSE(WriteLogFile((path / "no" / "such" / "dir").string()));
     GetCapturedStdout();
     EXPECT_EQ(GetLogEntries().size(), 3u) << "the failure is recorded, the entries stay";
+}
+
+// Servers put arbitrary bytes into messages (a reply quoted in a failure, a parser error
+// quoting bad input). Whatever path records them, the report stays valid JSON with U+FFFD
+// in place of each bad byte, and the text file is written.
+TEST_F(ErrorLogTest, BytesThatAreNotUtf8NeverBreakTheReport) {
+    const std::string bad = "reply \xFF\xFE ok \xC3 cut \xED\xA0\x80 surrogate \xE2\x82";
+    const std::string replaced =
+        "reply \uFFFD\uFFFD ok \uFFFD cut \uFFFD\uFFFD\uFFFD "
+        "surrogate \uFFFD\uFFFD";
+    struct Path {
+        const char* name;
+        std::function<void()> record;
+        const char* key;
+    };
+    const std::vector<Path> paths = {
+        {"LogInfo", [&] { LogInfo(bad, "", 0); }, "message"},
+        {"LogFailure", [&] { LogFailure(bad, 5, "", 0); }, "message"},
+        {"ReportError", [&] { ReportError(bad, 0, "", 0); }, "message"},
+        {"file name", [&] { LogInfo("note", bad, 3); }, "file"},
+    };
+    for (const Path& path : paths) {
+        SCOPED_TRACE(path.name);
+        ClearErrors();
+        CaptureStdout();
+        path.record();
+        GetCapturedStdout();
+        // The plain dump is what the report used to send; it must not throw either.
+        ASSERT_NO_THROW(GetLogEntries().dump());
+        std::string report;
+        ASSERT_NO_THROW(report = GetLogReportText());
+        const auto parsed = nlohmann::json::parse(report);
+        ASSERT_EQ(parsed.size(), 1u);
+        EXPECT_EQ(parsed[0][path.key].get<std::string>(), replaced);
+    }
+    ReportError(bad, 0, "", 0);
+    EXPECT_EQ(GetErrorMessages().back(), replaced);
+    SetUserMessage(bad);
+    EXPECT_EQ(GetUserMessage(), replaced);
+
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("errorlog-bad-" + std::to_string(std::random_device()()) + ".txt");
+    EXPECT_TRUE(WriteLogFile(file.string()));
+    EXPECT_TRUE(std::filesystem::exists(file));
+    std::filesystem::remove(file);
+
+    // Values that did not come through the recording calls are replaced by the serialiser.
+    const nlohmann::json raw = nlohmann::json::array({{{"message",
+                                                        "a\xFF"
+                                                        "b"}}});
+    std::string text;
+    ASSERT_NO_THROW(text = LogEntriesToJsonText(raw));
+    EXPECT_EQ(text,
+              "[{\"message\":\"a\xEF\xBF\xBD"
+              "b\"}]");
 }
 
 TEST_F(ErrorLogTest, ConcurrentRecordingGivesUniqueOrderedIndexes) {
