@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "DownloadSystem/BufferedFileWriter.h"
 #include "DownloadSystem/HttpVerb.h"
 #include "Platform/Files.h"
 #include "Platform/Http.h"
@@ -179,6 +180,7 @@ void FileDownload::RunToFile() {
                     CloseHandles();
                     return;
                 }
+                BufferedFileWriter writer(file);
                 buffer.resize(readSize_);
                 while (request_ && IsRunning() && !reachedEnd && !readFailed) {
                     if (!WaitWhilePaused())
@@ -193,21 +195,26 @@ void FileDownload::RunToFile() {
                         vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
                         reachedEnd = true;
                     } else {
-                        if (!file.Write(buffer.data(), got))
+                        if (!writer.Write(buffer.data(), got))
                             VESK_REPORT_ERROR("Couldn't write part file",
                                               Platform::LastSystemError());
                         bytesDone_.fetch_add(got, std::memory_order_acq_rel);
                         Notify(false);
                     }
                 }
-                file.Close();
+                if (!writer.Flush())
+                    VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+                const bool closed = file.Close();
                 if (readFailed && request_)
                     VESK_LOG_FAILURE("Error reading file, reconnecting.",
                                      static_cast<int>(readError));
 
                 if (expectedCrc_ != 0) {
-                    std::uint32_t found = 0;
-                    crc_.ComputeFile(target_, found);
+                    // The bytes written are checked as they went out; only a file whose
+                    // writing failed anywhere is read back to see what it holds.
+                    std::uint32_t found = writer.Crc();
+                    if (writer.HasFailed() || !closed)
+                        crc_.ComputeFile(target_, found);
                     good = found == expectedCrc_;
                     if (!good && request_) {
                         vesk::LogFailure(
