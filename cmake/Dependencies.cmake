@@ -12,6 +12,8 @@ find_package(OpenGL REQUIRED)
 pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
 pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+# Optional: the fast CRC-32 (Source/DownloadSystem falls back to zlib's without it).
+pkg_check_modules(LIBDEFLATE QUIET IMPORTED_TARGET libdeflate)
 if(SORVAN_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()

@@ -108,25 +108,53 @@ void Application::Run() {
     const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
     FramePacer pacer(mode != nullptr ? mode->refreshRate : 0.0);
     const auto ui = CoreUI::Get();
+    glfwSetWindowUserPointer(window_, this);
+    glfwSetWindowRefreshCallback(window_, &Application::OnWindowRefresh);
 
+    // A frame that looked like the last one drawn is not drawn again; the loop then
+    // waits for input up to IdleWait before it builds the next one. A changing frame
+    // (a fade, a moving bar) runs at the display's rate as before.
+    bool changing = true;
+    auto lastDrawn = FramePacer::Clock::now();
     while (glfwWindowShouldClose(window_) == GLFW_FALSE) {
-        glfwPollEvents();
+        if (changing) {
+            glfwPollEvents();
+        } else {
+            glfwWaitEventsTimeout(IdleWait.count());
+        }
         FrameTimer::Get().Update();
         ui->NewFrame();
+        windowChanged_ = false;
         if (drawFrame_ && !drawFrame_()) {
             break;
         }
-        ui->Render();
-        glfwMakeContextCurrent(window_);
-        glfwSwapBuffers(window_);
+        const auto now = FramePacer::Clock::now();
+        const bool force = redrawRequested_ || now - lastDrawn >= IdleRedraw;
+        redrawRequested_ = false;
+        const bool drawn = ui->RenderIfChanged(force);
+        if (drawn) {
+            glfwMakeContextCurrent(window_);
+            glfwSwapBuffers(window_);
+            lastDrawn = now;
+        }
+        changing = drawn || windowChanged_;
         if (shownTitle_ != title_) {
             glfwSetWindowTitle(window_, title_.c_str());
             shownTitle_ = title_;
         }
-        const auto sleep = pacer.AfterSwap(FramePacer::Clock::now());
-        if (sleep > FramePacer::Clock::duration::zero()) {
-            std::this_thread::sleep_for(sleep);
+        if (changing) {
+            const auto sleep = pacer.AfterSwap(FramePacer::Clock::now());
+            if (sleep > FramePacer::Clock::duration::zero()) {
+                std::this_thread::sleep_for(sleep);
+            }
         }
+    }
+    glfwSetWindowRefreshCallback(window_, nullptr);
+}
+
+void Application::OnWindowRefresh(GLFWwindow* window) {
+    if (auto* application = static_cast<Application*>(glfwGetWindowUserPointer(window))) {
+        application->redrawRequested_ = true;
     }
 }
 
@@ -168,6 +196,7 @@ void Application::SetSize(int width, int height) {
 }
 
 void Application::SetPosition(int x, int y) {
+    windowChanged_ = windowChanged_ || x != x_ || y != y_;
     x_ = x;
     y_ = y;
     if (window_ != nullptr) {
@@ -182,7 +211,10 @@ void Application::Center() {
 
 void Application::SetOpacity(float opacity) {
     if (window_ != nullptr) {
-        glfwSetWindowOpacity(window_, std::clamp(opacity, 0.0f, 1.0f));
+        const float clamped = std::clamp(opacity, 0.0f, 1.0f);
+        windowChanged_ = windowChanged_ || clamped != setOpacity_;
+        setOpacity_ = clamped;
+        glfwSetWindowOpacity(window_, clamped);
     }
 }
 

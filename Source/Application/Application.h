@@ -3,6 +3,7 @@
 // handler for the screens). It knows nothing about downloads. UI (main) thread only.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <utility>
@@ -69,7 +70,13 @@ public:
     bool IsCreated() const { return created_; }
 
 private:
+    // Between frames that do not change, the loop waits this long for input; and it
+    // draws at least this often, whatever the fingerprints say.
+    static constexpr std::chrono::duration<double> IdleWait{0.1};
+    static constexpr std::chrono::seconds IdleRedraw{1};
+
     bool MakeWindow();
+    static void OnWindowRefresh(GLFWwindow* window);
 
     bool created_ = false;
     int width_ = 800;
@@ -84,6 +91,11 @@ private:
     std::string shownTitle_;
     DrawFrameHandler drawFrame_;
     CreatedHandler onCreated_;
+    // Set when the window needs its contents again (exposed), or moved or faded this
+    // frame: both keep the loop at the display's rate.
+    bool redrawRequested_ = true;
+    bool windowChanged_ = false;
+    float setOpacity_ = 1.0f;
 };
 
 // The program's one application object.

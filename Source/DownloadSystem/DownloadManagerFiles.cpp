@@ -1,10 +1,8 @@
 // One listed file on the manager thread: keep a complete copy, or delete the damaged
 // one and fetch it with a file worker, following the worker's bytes every 100 ms.
-#include <chrono>
 #include <exception>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/FileDownload.h"
@@ -16,7 +14,7 @@ namespace DownloadSystem {
 using vesk::CriticalSectionLock;
 
 namespace {
-constexpr auto PollInterval = std::chrono::milliseconds(100);
+constexpr std::uint32_t PollMilliseconds = 100;
 
 bool WorkerEnded(FileDownload& worker) {
     const DownloadState state = worker.GetState();
@@ -90,7 +88,9 @@ void DownloadManager::DownloadFile(const FileListEntry& entry) {
                 previous = bytes;
             }
             if (!ended) {
-                std::this_thread::sleep_for(PollInterval);
+                // Returns as soon as the worker's thread ends, so the next file starts
+                // at once instead of at the next poll.
+                worker->Wait(PollMilliseconds);
             }
         }
         doneBytes_ += worker->GetBytesDone();

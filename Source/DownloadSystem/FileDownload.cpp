@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "DownloadSystem/BufferedFileWriter.h"
 #include "DownloadSystem/HttpVerb.h"
 #include "Platform/Files.h"
 #include "Platform/Http.h"
@@ -236,6 +237,8 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
         return AttemptEnd::LocalFault;
     }
 
+    BufferedFileWriter writer(file);
+    const bool continued = written > 0;
     buffer.resize(readSize_);
     bool readFailed = false;
     bool reachedEnd = false;
@@ -260,7 +263,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
                                  u" bytes; attempt stopped",
                              vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
             tooLong = true;
-        } else if (!file.Write(buffer.data(), got)) {
+        } else if (!writer.Write(buffer.data(), got)) {
             VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
             writeFailed = true;
         } else {
@@ -269,7 +272,11 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
             Notify(false);
         }
     }
-    // A late write-back failure (full disk) shows only when closing.
+    // A late write-back failure (full disk) shows only when flushing or closing.
+    if (!writeFailed && !writer.Flush()) {
+        VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+        writeFailed = true;
+    }
     if (!file.Close() && !writeFailed) {
         VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
         writeFailed = true;
@@ -306,8 +313,11 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
         // otherwise leave a short file taken as complete.
         return AttemptEnd::Verified;
     }
-    std::uint32_t found = 0;
-    crc_.ComputeFile(target_, found);
+    // The bytes written were checked on their way out; a continued file also holds bytes
+    // of an earlier attempt, so it is read back whole.
+    std::uint32_t found = writer.Crc();
+    if (continued)
+        crc_.ComputeFile(target_, found);
     if (found == expectedCrc_)
         return AttemptEnd::Verified;
     vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, written),

@@ -37,7 +37,7 @@ class FileDownload : public vesk::Tavrin_Thread {
 public:
     static constexpr int MaxAttempts = 4;
     static constexpr std::uint16_t DefaultPort = 443;
-    static constexpr std::uint32_t ReadPieceSize = 1024;
+    static constexpr std::uint32_t ReadPieceSize = 64 * 1024;
 
     FileDownload();
     // Stops the worker (waiting for it) before the fields go.

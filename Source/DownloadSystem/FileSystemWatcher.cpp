@@ -58,7 +58,9 @@ void FileSystemWatcher::Run() {
         folder = folder_;
     }
     Platform::FolderWatch watch;
-    if (!watch.Open(folder)) {
+    // Only removals and renames are acted on; writes to the files being downloaded
+    // would otherwise wake this thread for every piece.
+    if (!watch.Open(folder, Platform::WatchedChanges::RemovalsAndRenames)) {
         VESK_LOG_FAILURE(u"FileSystemWatcher unable to watch " + folder,
                          Platform::LastSystemError());
         return;

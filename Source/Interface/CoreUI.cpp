@@ -5,6 +5,7 @@
 #include <imgui.h>
 
 #include "Interface/CoreUIStyle.h"
+#include "Interface/DrawDataFingerprint.h"
 #include "Interface/FontLoader.h"
 #include "Interface/OpenGLRenderer.h"
 #include "Interface/Texture.h"
@@ -136,6 +137,7 @@ void CoreUI::Shutdown() {
     ImGui::DestroyContext();
     fonts_.clear();
     frameBegun_ = false;
+    hasDrawn_ = false;
     initialized_ = false;
 }
 
@@ -205,6 +207,34 @@ void CoreUI::Render() {
     glClear(GL_COLOR_BUFFER_BIT);
     RenderDrawData(ImGui::GetDrawData(), fontTexture_ ? fontTexture_->GetGLTexture() : 0);
     frameBegun_ = false;
+}
+
+bool CoreUI::RenderIfChanged(bool force) {
+    if (!frameBegun_) {
+        return false;
+    }
+    UpdateCursor();
+    ImGui::Render();
+    frameBegun_ = false;
+    const ImDrawData* data = ImGui::GetDrawData();
+    int fbWidth = 0;
+    int fbHeight = 0;
+    if (window_ != nullptr) {
+        glfwGetFramebufferSize(window_, &fbWidth, &fbHeight);
+    }
+    std::uint64_t fingerprint = data != nullptr ? FingerprintDrawData(*data) : 0;
+    fingerprint ^= (static_cast<std::uint64_t>(static_cast<std::uint32_t>(fbWidth)) << 32) |
+                   static_cast<std::uint32_t>(fbHeight);
+    if (!force && hasDrawn_ && fingerprint == drawnFingerprint_) {
+        return false;
+    }
+    hasDrawn_ = true;
+    drawnFingerprint_ = fingerprint;
+    glViewport(0, 0, fbWidth, fbHeight);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    RenderDrawData(data, fontTexture_ ? fontTexture_->GetGLTexture() : 0);
+    return true;
 }
 
 void CoreUI::OnMouseButton(GLFWwindow*, int button, int action, int) {

@@ -3,6 +3,7 @@
 // fixed-function OpenGL (OpenGLRenderer). UI thread only, after the window's context is current.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 
@@ -34,6 +35,11 @@ public:
     // Ends the UI frame, sets the OS cursor the UI asks for, clears to transparent black and
     // draws. Does nothing unless a frame was begun.
     void Render();
+
+    // Render for a frame loop that draws only what changed: ends the UI frame and draws it
+    // like Render when it differs from the frame drawn last (or `force` is set), and then
+    // returns true; returns false, drawing nothing, when it looks the same.
+    bool RenderIfChanged(bool force);
 
     // Destroys the UI context and the cursors and removes the input callbacks; the window
     // stays. Call before the window library ends. After this the instance reads as not
@@ -67,6 +73,9 @@ private:
     bool initialized_ = false;
     double time_ = 0.0;
     bool frameBegun_ = false;
+    // The fingerprint of the frame RenderIfChanged drew last.
+    bool hasDrawn_ = false;
+    std::uint64_t drawnFingerprint_ = 0;
     GLFWcursor* cursors_[CursorCount] = {};
     InputLatch<5> mouseButtons_;
     InputLatch<512> keys_;

@@ -23,6 +23,13 @@ enum class FolderChange {
     Overflow,     // the system dropped changes; the name is empty
 };
 
+// Which changes a watch reports. A watch that listens for fewer changes wakes less:
+// RemovalsAndRenames stays quiet while files in the folder are being written.
+enum class WatchedChanges {
+    All,
+    RemovalsAndRenames,  // Removed, RenamedFrom, RenamedTo (and Overflow)
+};
+
 struct FolderEvent {
     FolderChange change;
     std::u16string name;  // relative to the watched folder
@@ -45,7 +52,7 @@ public:
 
     // Starts watching `folder`. Returns false when it cannot be watched (ENOENT,
     // ENOTDIR, EMFILE / ENOSPC when the system's watch limits are reached).
-    bool Open(const std::u16string& folder);
+    bool Open(const std::u16string& folder, WatchedChanges watched = WatchedChanges::All);
     bool IsOpen() const { return descriptor_ >= 0; }
     void Close();
 

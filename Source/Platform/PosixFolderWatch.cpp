@@ -14,8 +14,9 @@ namespace Platform {
 namespace {
 
 constexpr int kPollMilliseconds = 100;
-constexpr std::uint32_t kWatchedChanges = IN_CREATE | IN_DELETE | IN_MODIFY | IN_MOVED_FROM |
-                                          IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kFolderItself = IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kRemovalsAndRenames = IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+constexpr std::uint32_t kAllChanges = kRemovalsAndRenames | IN_CREATE | IN_MODIFY;
 
 }  // namespace
 
@@ -23,7 +24,7 @@ FolderWatch::~FolderWatch() {
     Close();
 }
 
-bool FolderWatch::Open(const std::u16string& folder) {
+bool FolderWatch::Open(const std::u16string& folder, WatchedChanges watched) {
     Close();
     std::string native;
     if (!Posix::ToNativePath(folder, native)) {
@@ -33,7 +34,9 @@ bool FolderWatch::Open(const std::u16string& folder) {
     if (descriptor < 0) {
         return false;
     }
-    if (::inotify_add_watch(descriptor, native.c_str(), kWatchedChanges) < 0) {
+    const std::uint32_t mask =
+        kFolderItself | (watched == WatchedChanges::All ? kAllChanges : kRemovalsAndRenames);
+    if (::inotify_add_watch(descriptor, native.c_str(), mask) < 0) {
         const int error = errno;
         ::close(descriptor);
         errno = error;

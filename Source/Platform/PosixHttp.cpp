@@ -7,6 +7,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace Platform {
@@ -60,13 +62,88 @@ std::string ExtraAuthorityFile() {
     return {};
 }
 
-CURLcode AddExtraAuthorities(CURL*, void* context, void* user) {
-    const auto* file = static_cast<const std::string*>(user);
-    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(context));
-    if (store == nullptr || X509_STORE_load_file(store, file->c_str()) != 1) {
-        ERR_clear_error();
-        return CURLE_SSL_CACERT_BADFILE;
+// The trusted authorities, parsed once per process and shared by every connection: the
+// system store libcurl would otherwise parse again for each one (its built-in CA file
+// and folder, milliseconds of CPU per connection) plus the extra bundle. A changed
+// extra bundle (another name, size or time) builds a new store.
+class AuthorityCache {
+public:
+    // A new reference to the store for `extraFile`, or null when a bundle cannot be read.
+    X509_STORE* Get(const std::string& extraFile) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        const std::string key = KeyOf(extraFile);
+        if (store_ == nullptr || key != key_) {
+            X509_STORE* fresh = Build(extraFile);
+            if (fresh == nullptr)
+                return nullptr;
+            if (store_ != nullptr)
+                X509_STORE_free(store_);
+            store_ = fresh;
+            key_ = key;
+        }
+        X509_STORE_up_ref(store_);
+        return store_;
     }
+
+private:
+    static std::string KeyOf(const std::string& file) {
+        struct stat info {};
+        if (file.empty() || ::stat(file.c_str(), &info) != 0)
+            return file;
+        return file + '\n' + std::to_string(info.st_size) + '\n' +
+               std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec);
+    }
+
+    // libcurl's built-in CA file and folder, as it would load them itself.
+    static void SystemLocations(std::string& file, std::string& folder) {
+        CURL* probe = curl_easy_init();
+        if (probe == nullptr)
+            return;
+        char* text = nullptr;
+        if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &text) == CURLE_OK && text != nullptr)
+            file = text;
+        text = nullptr;
+        if (curl_easy_getinfo(probe, CURLINFO_CAPATH, &text) == CURLE_OK && text != nullptr)
+            folder = text;
+        curl_easy_cleanup(probe);
+    }
+
+    static X509_STORE* Build(const std::string& extraFile) {
+        std::string systemFile;
+        std::string systemFolder;
+        SystemLocations(systemFile, systemFolder);
+        X509_STORE* store = X509_STORE_new();
+        if (store == nullptr)
+            return nullptr;
+        bool ok = true;
+        if (!systemFile.empty())
+            ok = X509_STORE_load_file(store, systemFile.c_str()) == 1;
+        if (ok && !systemFolder.empty())
+            ok = X509_STORE_load_path(store, systemFolder.c_str()) == 1;
+        if (ok && !extraFile.empty())
+            ok = X509_STORE_load_file(store, extraFile.c_str()) == 1;
+        // The flags libcurl sets on the store it fills itself.
+        X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
+        if (!ok) {
+            ERR_clear_error();
+            X509_STORE_free(store);
+            return nullptr;
+        }
+        return store;
+    }
+
+    std::mutex mutex_;
+    X509_STORE* store_ = nullptr;  // kept for the process's life
+    std::string key_;
+};
+
+CURLcode UseSharedAuthorities(CURL*, void* context, void* user) {
+    // Never destroyed: connections on other threads may still use it at exit.
+    static AuthorityCache* const cache = new AuthorityCache();
+    X509_STORE* store = cache->Get(*static_cast<const std::string*>(user));
+    if (store == nullptr)
+        return CURLE_SSL_CACERT_BADFILE;
+    SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(context), store);  // takes the reference
     return CURLE_OK;
 }
 
@@ -641,10 +718,11 @@ bool StartTransfer(HttpRequest::State& s, std::string_view headers, bool withBod
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!s.authorityFile.empty()) {
-        curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, AddExtraAuthorities);
-        curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &s.authorityFile);
-    }
+    // libcurl loads no authorities itself; the shared store holds the same ones.
+    curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, UseSharedAuthorities);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &s.authorityFile);
     if (!s.session.agent.empty())
         curl_easy_setopt(e, CURLOPT_USERAGENT, s.session.agent.c_str());
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(s.session.connectTimeout));

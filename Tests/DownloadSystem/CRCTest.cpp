@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "Support/StringUtils.h"
 
@@ -23,6 +24,32 @@ TEST(CRCTest, StandardCheckValueAndTable) {
     crc.BuildTable();
     EXPECT_EQ(crc.Compute("a", 1), 0xE8B7BE43u);
     EXPECT_EQ(crc.Extend(0, digits.data(), digits.size()), 0xCBF43926u);
+}
+
+// The fast routine against the checksum's definition, bit by bit, for every length
+// around the routine's word and vector widths and at every alignment.
+TEST(CRCTest, FastRoutineMatchesTheBitwiseDefinition) {
+    const auto bitwise = [](const unsigned char* data, std::size_t length) {
+        std::uint32_t c = 0xFFFFFFFFu;
+        for (std::size_t i = 0; i < length; ++i) {
+            c ^= data[i];
+            for (int bit = 0; bit < 8; ++bit)
+                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        }
+        return c ^ 0xFFFFFFFFu;
+    };
+    std::vector<unsigned char> data(4096 + 64);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<unsigned char>((i * 2654435761u) >> 11);
+    const CRC crc;
+    for (std::size_t offset = 0; offset < 16; ++offset) {
+        for (std::size_t length :
+             {0, 1, 3, 7, 8, 15, 16, 31, 32, 63, 64, 65, 127, 128, 255, 256, 1000, 4095, 4096}) {
+            EXPECT_EQ(crc.Extend(0, data.data() + offset, length),
+                      bitwise(data.data() + offset, length))
+                << "offset " << offset << ", length " << length;
+        }
+    }
 }
 
 TEST(CRCTest, PiecesGiveTheChecksumOfTheWhole) {

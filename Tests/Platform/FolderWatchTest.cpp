@@ -104,6 +104,26 @@ TEST_F(FolderWatchTest, AdditionAndModificationInOrderWithWideNames) {
     EXPECT_EQ(events[1].name, u"\u00fc.txt");
 }
 
+TEST_F(FolderWatchTest, RemovalsAndRenamesWatchStaysQuietWhileFilesAreWritten) {
+    ASSERT_TRUE(watch_.Open(Wide(folder_), Platform::WatchedChanges::RemovalsAndRenames));
+    {
+        std::ofstream out(folder_ + "/written.bin");
+        for (int i = 0; i < 100; ++i) {
+            out << std::string(1024, 'x') << std::flush;
+        }
+    }
+    std::filesystem::rename(folder_ + "/written.bin", folder_ + "/moved.bin");
+    std::filesystem::remove(folder_ + "/moved.bin");
+    // The creation and the hundred writes are not reported: the rename comes first.
+    const auto events = Collect(3);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].change, FolderChange::RenamedFrom);
+    EXPECT_EQ(events[0].name, u"written.bin");
+    EXPECT_EQ(events[1].change, FolderChange::RenamedTo);
+    EXPECT_EQ(events[2].change, FolderChange::Removed);
+    EXPECT_EQ(events[2].name, u"moved.bin");
+}
+
 TEST_F(FolderWatchTest, StopRequestEndsAQuietWait) {
     ASSERT_TRUE(watch_.Open(Wide(folder_)));
     std::vector<FolderEvent> events;

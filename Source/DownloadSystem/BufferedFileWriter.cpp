@@ -1,0 +1,38 @@
+// Buffered writing with a running CRC-32 of the written bytes.
+#include "DownloadSystem/BufferedFileWriter.h"
+
+#include "DownloadSystem/Crc32Routine.h"
+
+namespace DownloadSystem {
+
+BufferedFileWriter::BufferedFileWriter(Platform::File& file) : file_(file) {
+    buffer_.reserve(BufferSize);
+}
+
+bool BufferedFileWriter::Write(const void* data, std::size_t length) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (length > 0) {
+        const std::size_t room = BufferSize - buffer_.size();
+        const std::size_t take = length < room ? length : room;
+        buffer_.insert(buffer_.end(), bytes, bytes + take);
+        bytes += take;
+        length -= take;
+        if (buffer_.size() == BufferSize && !Flush())
+            return false;
+    }
+    return true;
+}
+
+bool BufferedFileWriter::Flush() {
+    if (buffer_.empty())
+        return true;
+    const bool written = file_.Write(buffer_.data(), buffer_.size());
+    if (written)
+        crc_ = ExtendCrc32(crc_, buffer_.data(), buffer_.size());
+    else
+        failed_ = true;
+    buffer_.clear();
+    return written;
+}
+
+}  // namespace DownloadSystem

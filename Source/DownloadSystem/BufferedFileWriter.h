@@ -1,0 +1,43 @@
+// Gathers a download's small pieces into large writes, and keeps the CRC-32 of every
+// byte it handed to the file, so a finished file needs neither one write per piece
+// nor a second read to check it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "Platform/Files.h"
+
+namespace DownloadSystem {
+
+class BufferedFileWriter {
+public:
+    // Large enough that a write costs little next to its bytes, small enough to keep
+    // the worker's memory flat.
+    static constexpr std::size_t BufferSize = 1 << 20;
+
+    // Writes into `file`, which must stay open while this object is used.
+    explicit BufferedFileWriter(Platform::File& file);
+
+    // Takes a piece; writes when the buffer is full. False when that write failed
+    // (the error number is left for Platform::LastSystemError()); the buffered bytes are
+    // dropped then, and the checksum no longer tells the file's contents (HasFailed).
+    bool Write(const void* data, std::size_t length);
+
+    // Writes what is buffered; false when that write failed. The caller closes the file.
+    bool Flush();
+
+    // True once any write failed: the file then may not hold what was given.
+    bool HasFailed() const { return failed_; }
+    // The CRC-32 of every byte written so far; meaningful only when nothing failed.
+    std::uint32_t Crc() const { return crc_; }
+
+private:
+    Platform::File& file_;
+    std::vector<std::uint8_t> buffer_;
+    std::uint32_t crc_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace DownloadSystem
