@@ -32,7 +32,7 @@ void DownloadManager::PostLogFile() {
                          Platform::LastSystemError());
     }
     const std::u16string gzPath = workFolder_ + u"/logfile.gz";
-    const std::string text = vesk::GetLogEntries().dump();
+    const std::string text = vesk::GetLogReportText();
     {
         zlib::CGZip zip;
         zip.SetCompressionLevel(9);
