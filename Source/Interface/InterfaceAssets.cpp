@@ -32,6 +32,26 @@ ByteBuffer Fetch(const std::u16string& server, const std::u16string& path, bool&
     return std::move(download.GetData());
 }
 
+template <typename Add>
+void FetchGroup(const std::map<std::string, std::string>& members, const char* missingText,
+                Add add) {
+    if (members.empty()) {
+        Report(missingText);
+    }
+    for (const auto& [key, url] : members) {
+        const ImageLocation location = LocateImage(url);
+        bool ok = false;
+        DownloadSystem::DownloadState state = DownloadSystem::DownloadState::Idle;
+        ByteBuffer bytes = Fetch(location.server, location.path, ok, state);
+        if (!ok) {
+            Report("failed to download texture: " + url + " - " +
+                   std::to_string(static_cast<int>(state)));
+        }
+        // Kept also after a failure: decoding then fails and is reported as well.
+        add(key, std::move(bytes));
+    }
+}
+
 // The members of a group as key -> URL, in key order; values that are not strings count as
 // empty URLs.
 std::map<std::string, std::string> Members(const nlohmann::json& description, const char* group) {
@@ -44,30 +64,6 @@ std::map<std::string, std::string> Members(const nlohmann::json& description, co
         members[key] = value.is_string() ? value.get<std::string>() : std::string();
     }
     return members;
-}
-
-template <typename Add>
-void FetchGroup(const nlohmann::json& description, const char* group, const char* missingText,
-                Add add) {
-    const auto members = Members(description, group);
-    if (members.empty()) {
-        Report(missingText);
-    }
-    for (const auto& [key, url] : members) {
-        // Only the host (with its port) and the path are used: a query is not sent.
-        const UrlParts parts = ParseUrl(StringUtils::ToWide(url));
-        const std::u16string server =
-            parts.port.empty() ? parts.host : parts.host + u":" + parts.port;
-        bool ok = false;
-        DownloadSystem::DownloadState state = DownloadSystem::DownloadState::Idle;
-        ByteBuffer bytes = Fetch(server, parts.path, ok, state);
-        if (!ok) {
-            Report("failed to download texture: " + url + " - " +
-                   std::to_string(static_cast<int>(state)));
-        }
-        // Kept also after a failure: decoding then fails and is reported as well.
-        add(key, std::move(bytes));
-    }
 }
 
 }  // namespace
@@ -113,30 +109,45 @@ std::shared_ptr<Texture> InterfaceAssets::GetCoreTexture(const std::string& key)
     return found == coreTextures_.end() ? nullptr : found->second;
 }
 
+bool ReadInterfaceDescription(std::string_view text, InterfaceDescription& description) {
+    description = {};
+    if (text.empty()) {
+        Report("json from server failed!");
+        return false;
+    }
+    try {
+        const nlohmann::json json = nlohmann::json::parse(text);
+        description.core = Members(json, "core");
+        description.media = Members(json, "media");
+        return true;
+    } catch (const nlohmann::json::exception& error) {
+        Report(std::string("json failed to read: ") + error.what());
+        return false;
+    }
+}
+
+ImageLocation LocateImage(const std::string& url) {
+    // Only the host (with its port) and the path are used: a query is not sent.
+    const UrlParts parts = ParseUrl(StringUtils::ToWide(url));
+    return {parts.port.empty() ? parts.host : parts.host + u":" + parts.port, parts.path};
+}
+
 void FetchInterfaceAssets(InterfaceAssets& assets, const std::u16string& host,
                           const std::u16string& version) {
     bool ok = false;
     DownloadSystem::DownloadState state = DownloadSystem::DownloadState::Idle;
     const ByteBuffer body = Fetch(host, u"/downloadmanager/" + version + u"/meta.json", ok, state);
-    if (state == DownloadSystem::DownloadState::Finished) {
-        const std::string_view text = body.AsText();
-        if (text.empty()) {
-            Report("json from server failed!");
-        } else {
-            try {
-                const nlohmann::json description = nlohmann::json::parse(text);
-                FetchGroup(description, "core", "no core texture found!",
-                           [&assets](const std::string& key, ByteBuffer bytes) {
-                               assets.AddCoreImage(key, std::move(bytes));
-                           });
-                FetchGroup(description, "media", "no media texture found!",
-                           [&assets](const std::string& key, ByteBuffer bytes) {
-                               assets.AddMediaImage(key, std::move(bytes));
-                           });
-            } catch (const nlohmann::json::exception& error) {
-                Report(std::string("json failed to read: ") + error.what());
-            }
-        }
+    InterfaceDescription description;
+    if (state == DownloadSystem::DownloadState::Finished &&
+        ReadInterfaceDescription(body.AsText(), description)) {
+        FetchGroup(description.core, "no core texture found!",
+                   [&assets](const std::string& key, ByteBuffer bytes) {
+                       assets.AddCoreImage(key, std::move(bytes));
+                   });
+        FetchGroup(description.media, "no media texture found!",
+                   [&assets](const std::string& key, ByteBuffer bytes) {
+                       assets.AddMediaImage(key, std::move(bytes));
+                   });
     }
     assets.MarkFetched();
 }

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Support/ByteBuffer.h"
@@ -49,6 +50,25 @@ private:
     std::vector<std::shared_ptr<Texture>> mediaTextures_;
     std::atomic<bool> fetched_{false};
 };
+
+// The images a description (meta.json) names: per group, key -> URL in key order; a
+// member whose value is not a string has an empty URL.
+struct InterfaceDescription {
+    std::map<std::string, std::string> core;
+    std::map<std::string, std::string> media;
+};
+
+// Reads a description's text. False, with the failure reported, when the text is empty
+// or not JSON; a missing group is an empty one here (FetchInterfaceAssets reports it).
+bool ReadInterfaceDescription(std::string_view text, InterfaceDescription& description);
+
+// Where an image URL is fetched from: "host" or "host:port", and the path without the
+// query.
+struct ImageLocation {
+    std::u16string server;
+    std::u16string path;
+};
+ImageLocation LocateImage(const std::string& url);
 
 // The asset thread's work: downloads "/downloadmanager/<version>/meta.json" from `host`
 // ("name" or "name:port") and every image its "core" and "media" objects name, adds them
