@@ -145,7 +145,7 @@ const Row Rows[] = {
     {P::File,     F::Unavailable,        T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::ShortWithLength,    T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::ShortWithoutLength, T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
-    {P::File,     F::Longer,             T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, BoundedBody},
+    {P::File,     F::Longer,             T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::Endless,            T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, BoundedBody},
     {P::File,     F::Corrupted,          T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   20, nullptr},
 
