@@ -72,7 +72,8 @@ struct Row {
     const char* pending;  // non-null: sound outcome not reached yet on this branch
 };
 
-constexpr std::uint32_t TimeoutCapMs = 1000;
+// Long enough that a loopback exchange under a sanitizer never runs into it.
+constexpr std::uint32_t TimeoutCapMs = 2500;
 constexpr char DataName[] = "Data-1a.bin";
 constexpr std::uint64_t DataSize = 64 * 1024;
 constexpr char MetaPath[] = "/downloadmanager/9.5/meta.json";
@@ -104,50 +105,50 @@ using D = Disk;
 // clang-format off
 const Row Rows[] = {
     // phase       fault                  times    screen            text             setup  disk               pics req      s   pending
-    {P::Manifest, F::Refused,            T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0, -1, -1,   10, nullptr},
-    {P::Manifest, F::ResetMidBody,       T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   10, CutReply},
-    {P::Manifest, F::StallBeforeHeaders, T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  3,  3,   10, nullptr},
-    {P::Manifest, F::StallAfterHeaders,  T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   10, CutReply},
-    {P::Manifest, F::NotFound,           T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   10, nullptr},
-    {P::Manifest, F::ServerError,        T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   10, nullptr},
-    {P::Manifest, F::Unavailable,        T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   10, nullptr},
-    {P::Manifest, F::ShortWithLength,    T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   10, CutReply},
+    {P::Manifest, F::Refused,            T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0, -1, -1,   20, nullptr},
+    {P::Manifest, F::ResetMidBody,       T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, CutReply},
+    {P::Manifest, F::StallBeforeHeaders, T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  3,  3,   20, nullptr},
+    {P::Manifest, F::StallAfterHeaders,  T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, CutReply},
+    {P::Manifest, F::NotFound,           T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   20, nullptr},
+    {P::Manifest, F::ServerError,        T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   20, nullptr},
+    {P::Manifest, F::Unavailable,        T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   20, nullptr},
+    {P::Manifest, F::ShortWithLength,    T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, CutReply},
     // Cut without a length, or with a byte changed, the reply is not JSON: a manifest without
     // members, whose download then ends through the attempt limit.
     {P::Manifest, F::ShortWithoutLength, T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  1,  1,   40, nullptr},
     {P::Manifest, F::Endless,            T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   30, CutReply},
     {P::Manifest, F::Corrupted,          T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  1,  1,   40, nullptr},
-    {P::Manifest, F::WrongName,          T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  0,  3,   10, nullptr},
-    {P::Manifest, F::Expired,            T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   10, nullptr},
-    {P::Manifest, F::UnknownAuthority,   T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   10, nullptr},
+    {P::Manifest, F::WrongName,          T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  0,  3,   20, nullptr},
+    {P::Manifest, F::Expired,            T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, nullptr},
+    {P::Manifest, F::UnknownAuthority,   T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, nullptr},
 
     // A list host that keeps failing costs every pass its list fetches, 128 requests in all:
     // the slow rows, bounded by the seed's attempt counts.
     {P::List,     F::ResetMidBody,       T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128, 180, CutList},
-    {P::List,     F::StallBeforeHeaders, T::Once,   S::Closed,        "",              true,  D::Complete,       0,  3, 12,   20, nullptr},
-    {P::List,     F::StallAfterHeaders,  T::Once,   S::Closed,        "",              true,  D::Complete,       0,  3, 12,   20, nullptr},
-    {P::List,     F::NotFound,           T::Always, S::DownloadError, NoLongerOffered, false, D::Untouched,      0,  1,  4,   10, nullptr},
-    {P::List,     F::ServerError,        T::Once,   S::DownloadError, "500",           true,  D::Complete,       0,  3, 12,   20, nullptr},
+    {P::List,     F::StallBeforeHeaders, T::Once,   S::Closed,        "",              true,  D::Complete,       0,  3, 12,   30, nullptr},
+    {P::List,     F::StallAfterHeaders,  T::Once,   S::Closed,        "",              true,  D::Complete,       0,  3, 12,   30, nullptr},
+    {P::List,     F::NotFound,           T::Always, S::DownloadError, NoLongerOffered, false, D::Untouched,      0,  1,  4,   20, nullptr},
+    {P::List,     F::ServerError,        T::Once,   S::DownloadError, "500",           true,  D::Complete,       0,  3, 12,   30, nullptr},
     // Recovered, setup started, and the error screen shows what happened on the way.
-    {P::List,     F::Unavailable,        T::Once,   S::DownloadError, "503",           true,  D::Complete,       0,  3, 12,   20, nullptr},
+    {P::List,     F::Unavailable,        T::Once,   S::DownloadError, "503",           true,  D::Complete,       0,  3, 12,   30, nullptr},
     {P::List,     F::ShortWithLength,    T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128, 180, CutList},
     {P::List,     F::ShortWithoutLength, T::Always, S::DownloadError, "",              false, D::Any,            0,  2, 128, 180, ListWithoutEnd},
     {P::List,     F::Endless,            T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128,  40, ListCap},
     {P::List,     F::Corrupted,          T::Always, S::DownloadError, "",              false, D::Any,            0,  2, 128, 180, nullptr},
     {P::List,     F::UnknownAuthority,   T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  2, 128, 180, nullptr},
 
-    {P::File,     F::ResetMidBody,       T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   20, nullptr},
+    {P::File,     F::ResetMidBody,       T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   30, nullptr},
     {P::File,     F::ResetMidBody,       T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
-    {P::File,     F::StallBeforeHeaders, T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   20, nullptr},
-    {P::File,     F::StallAfterHeaders,  T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   20, nullptr},
+    {P::File,     F::StallBeforeHeaders, T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   30, nullptr},
+    {P::File,     F::StallAfterHeaders,  T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   30, nullptr},
     {P::File,     F::NotFound,           T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
-    {P::File,     F::ServerError,        T::Once,   S::DownloadError, "500",           true,  D::Complete,       0,  2,  2,   20, nullptr},
+    {P::File,     F::ServerError,        T::Once,   S::DownloadError, "500",           true,  D::Complete,       0,  2,  2,   30, nullptr},
     {P::File,     F::Unavailable,        T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::ShortWithLength,    T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::ShortWithoutLength, T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::Longer,             T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::Endless,            T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, BoundedBody},
-    {P::File,     F::Corrupted,          T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   20, nullptr},
+    {P::File,     F::Corrupted,          T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   30, nullptr},
 
     // The pictures: whatever fails, the splash ends within a few seconds.
     {P::Description, F::Refused,            T::Always, S::SplashEnds, "",        false, D::Any, 0, -1, -1, 12, nullptr},
