@@ -41,6 +41,10 @@ public:
     // reached, answered other than 200, or sent an "error_info" text (then that text).
     // Must not be called while the thread runs.
     bool RequestDownload(const std::u16string& releaseName, std::u16string& errorText);
+    // The reply half of RequestDownload: logs the reply text, reads "error_info" and the
+    // manifest keys (text that is not JSON counts as an object without members) and
+    // applies the signing rule. False with `errorText` set to an "error_info" text.
+    bool ApplyManifestReply(const std::string& text, std::u16string& errorText);
 
     // Stores the names and starts the thread. Release files go into `downloadFolder`;
     // `workFolder` holds the compressed log report.

@@ -72,8 +72,11 @@ bool DownloadManager::RequestDownload(const std::u16string& releaseName,
                     StringUtils::ToWide(std::to_string(upload.GetStatusCode()));
         return false;
     }
+    return ApplyManifestReply(upload.GetResponseText(), errorText);
+}
+
+bool DownloadManager::ApplyManifestReply(const std::string& text, std::u16string& errorText) {
     try {
-        const std::string text = upload.GetResponseText();
         VESK_LOG_INFO(text);
         // A reply that is not JSON counts as one without members.
         const nlohmann::json reply = nlohmann::json::parse(text, nullptr, false);

@@ -53,9 +53,8 @@ std::map<std::string, std::string> Members(const nlohmann::json& description, co
 }
 
 template <typename Add>
-void FetchGroup(InterfaceAssets& assets, const nlohmann::json& description, const char* group,
+void FetchGroup(InterfaceAssets& assets, const std::map<std::string, std::string>& members,
                 const char* missingText, Add add) {
-    const auto members = Members(description, group);
     if (members.empty()) {
         assets.ReportFailure(missingText);
     }
@@ -63,13 +62,10 @@ void FetchGroup(InterfaceAssets& assets, const nlohmann::json& description, cons
         if (assets.IsGivenUp()) {
             return;
         }
-        // Only the host (with its port) and the path are used: a query is not sent.
-        const UrlParts parts = ParseUrl(StringUtils::ToWide(url));
-        const std::u16string server =
-            parts.port.empty() ? parts.host : parts.host + u":" + parts.port;
+        const ImageLocation location = LocateImage(url);
         bool ok = false;
         DownloadSystem::DownloadState state = DownloadSystem::DownloadState::Idle;
-        ByteBuffer bytes = Fetch(assets, server, parts.path, ok, state);
+        ByteBuffer bytes = Fetch(assets, location.server, location.path, ok, state);
         if (!ok) {
             assets.ReportFailure("failed to download texture: " + url + " - " +
                                  std::to_string(static_cast<int>(state)));
@@ -185,30 +181,50 @@ std::shared_ptr<Texture> InterfaceAssets::GetCoreTexture(const std::string& key)
     return found == coreTextures_.end() ? nullptr : found->second;
 }
 
+bool ReadInterfaceDescription(std::string_view text, InterfaceDescription& description,
+                              std::string& failure) {
+    description = {};
+    if (text.empty()) {
+        failure = "json from server failed!";
+        return false;
+    }
+    try {
+        const nlohmann::json json = nlohmann::json::parse(text);
+        description.core = Members(json, "core");
+        description.media = Members(json, "media");
+        return true;
+    } catch (const nlohmann::json::exception& error) {
+        failure = std::string("json failed to read: ") + error.what();
+        return false;
+    }
+}
+
+ImageLocation LocateImage(const std::string& url) {
+    // Only the host (with its port) and the path are used: a query is not sent.
+    const UrlParts parts = ParseUrl(StringUtils::ToWide(url));
+    return {parts.port.empty() ? parts.host : parts.host + u":" + parts.port, parts.path};
+}
+
 void FetchInterfaceAssets(InterfaceAssets& assets, const std::u16string& host,
                           const std::u16string& version) {
     bool ok = false;
     DownloadSystem::DownloadState state = DownloadSystem::DownloadState::Idle;
     const ByteBuffer body =
         Fetch(assets, host, u"/downloadmanager/" + version + u"/meta.json", ok, state);
+    InterfaceDescription description;
+    std::string failure;
     if (state == DownloadSystem::DownloadState::Finished) {
-        const std::string_view text = body.AsText();
-        if (text.empty()) {
-            assets.ReportFailure("json from server failed!");
+        if (!ReadInterfaceDescription(body.AsText(), description, failure)) {
+            assets.ReportFailure(failure);
         } else {
-            try {
-                const nlohmann::json description = nlohmann::json::parse(text);
-                FetchGroup(assets, description, "core", "no core texture found!",
-                           [&assets](const std::string& key, ByteBuffer bytes) {
-                               assets.AddCoreImage(key, std::move(bytes));
-                           });
-                FetchGroup(assets, description, "media", "no media texture found!",
-                           [&assets](const std::string& key, ByteBuffer bytes) {
-                               assets.AddMediaImage(key, std::move(bytes));
-                           });
-            } catch (const nlohmann::json::exception& error) {
-                assets.ReportFailure(std::string("json failed to read: ") + error.what());
-            }
+            FetchGroup(assets, description.core, "no core texture found!",
+                       [&assets](const std::string& key, ByteBuffer bytes) {
+                           assets.AddCoreImage(key, std::move(bytes));
+                       });
+            FetchGroup(assets, description.media, "no media texture found!",
+                       [&assets](const std::string& key, ByteBuffer bytes) {
+                           assets.AddMediaImage(key, std::move(bytes));
+                       });
         }
     }
     assets.MarkFetched();

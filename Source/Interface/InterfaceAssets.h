@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Support/ByteBuffer.h"
@@ -74,6 +75,26 @@ private:
     std::atomic<bool> givenUp_{false};
     std::shared_ptr<Tavrin_Thread> transfer_;
 };
+
+// The images a description (meta.json) names: per group, key -> URL in key order; a
+// member whose value is not a string has an empty URL.
+struct InterfaceDescription {
+    std::map<std::string, std::string> core;
+    std::map<std::string, std::string> media;
+};
+
+// Reads a description's text. False, with the failure's text in `failure`, when the text is empty
+// or not JSON; a missing group is an empty one here (FetchInterfaceAssets reports it).
+bool ReadInterfaceDescription(std::string_view text, InterfaceDescription& description,
+                              std::string& failure);
+
+// Where an image URL is fetched from: "host" or "host:port", and the path without the
+// query.
+struct ImageLocation {
+    std::u16string server;
+    std::u16string path;
+};
+ImageLocation LocateImage(const std::string& url);
 
 // The asset thread's work: downloads "/downloadmanager/<version>/meta.json" from `host`
 // ("name" or "name:port") and every image its "core" and "media" objects name, adds them

@@ -60,6 +60,7 @@ struct Reply {
     std::chrono::milliseconds slowPause{0};  // ...with this pause after each
     bool endless = false;                    // chunked body of pattern bytes that never ends
     bool closeAfter = false;                 // "Connection: close" and close after the reply
+    bool closeDelimited = false;             // no Content-Length: the body ends at the close
 
     static Reply Text(int status, std::string body) {
         Reply reply;

@@ -200,7 +200,8 @@ AfterReply WriteReply(TlsStream& stream, const RecordedRequest& request, const R
     if (reply.delay.count() > 0 && !wait(reply.delay))
         return AfterReply::Close;
 
-    bool closing = reply.closeAfter || EqualsNoCase(request.Header("Connection"), "close");
+    bool closing = reply.closeAfter || reply.closeDelimited ||
+                   EqualsNoCase(request.Header("Connection"), "close");
     int status = reply.status;
     Content content(reply);
     if (content.Missing())
@@ -248,7 +249,7 @@ AfterReply WriteReply(TlsStream& stream, const RecordedRequest& request, const R
         return WriteEndless(stream, reply, head, wait);
 
     bool bodyless = status == 204 || status == 304 || (status >= 100 && status < 200);
-    if (!bodyless && !HasHeader(reply, "Content-Length"))
+    if (!bodyless && !reply.closeDelimited && !HasHeader(reply, "Content-Length"))
         head += "Content-Length: " + std::to_string(length) + "\r\n";
     head += "\r\n";
     if (!stream.Write(head))
