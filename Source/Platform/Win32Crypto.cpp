@@ -2,8 +2,9 @@
 // MD5 and SHA-256 alike), one verify-only context per call.
 #include "Platform/Crypto.h"
 
-#include <wincrypt.h>
 #include <windows.h>
+
+#include <wincrypt.h>
 
 #include <algorithm>
 

@@ -3,9 +3,10 @@
 // WriteFile, GetFileSizeEx, GetFileAttributesExW, DeleteFileW, CreateDirectoryW.
 #include "Platform/Files.h"
 
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <utility>

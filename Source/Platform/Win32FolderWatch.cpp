@@ -7,8 +7,9 @@
 // descriptor. The overlapped state lives in a table keyed by that descriptor.
 #include "Platform/FolderWatch.h"
 
-#include <io.h>
 #include <windows.h>
+
+#include <io.h>
 
 #include <map>
 #include <memory>

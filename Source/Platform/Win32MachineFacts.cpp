@@ -3,8 +3,9 @@
 // CPUID leaf 0 through the compiler's cpuid.h.
 #include "Platform/MachineFacts.h"
 
-#include <cpuid.h>
 #include <windows.h>
+
+#include <cpuid.h>
 
 #include "Platform/Win32Text.h"
 

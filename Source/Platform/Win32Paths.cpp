@@ -1,7 +1,8 @@
 // Windows backend of Paths.h: GetModuleFileNameW, SHGetFolderPathW(CSIDL_LOCAL_APPDATA),
 // the system directory's drivers\etc\hosts, and the overrides that tests set.
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include <mutex>
 #include <optional>

@@ -2,9 +2,10 @@
 // "explore" for folders. The shell's small result codes become system error numbers.
 #include "Platform/Shell.h"
 
+#include <windows.h>
+
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include "Platform/Win32Text.h"
 

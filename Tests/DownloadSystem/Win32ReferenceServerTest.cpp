@@ -4,9 +4,11 @@
 // server whose CA is not trusted. Covers pull reads, time-outs and cancellation, refused
 // certificates, the whole job (manifest form post, list, downloads, CRC checks, setup
 // start), files kept or fetched again, memory downloads and the streamed log upload.
-#include <gtest/gtest.h>
-#include <windows.h>
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>

@@ -2,8 +2,9 @@
 // Wine prefixes that the Windows tests and demo make for their run, so WinINet trusts the
 // test servers' certificates while verification stays on; never run it on a real machine.
 //   TrustCertificate.exe CA_FILE
-#include <wincrypt.h>
 #include <windows.h>
+
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <fstream>
