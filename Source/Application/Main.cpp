@@ -1,37 +1,6 @@
-// Process entry: configures the application window, hands its frames to the interface
-// controller, runs the frame loop and ends the process as soon as the loop is over.
-#include <cstdio>
-#include <cstdlib>
-
-#include "Application/Application.h"
-#include "Interface/DownloadManagerInterface.h"
-
-namespace {
-
-// Threads of the interface or the download engine may still be running when the loop
-// ends. They are never joined: the process ends here without running static destructors,
-// which would otherwise tear down objects those threads may still be using.
-[[noreturn]] void EndProcess(int exitCode) {
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
-}
-
-}  // namespace
+// Process entry of the Linux program.
+#include "Application/ProgramEntry.h"
 
 int main() {
-    vesk::Application& application = vesk::GetApplication();
-    application.SetTitle("Sorvan Download Manager");
-    application.SetWindowMode(vesk::WindowMode::Borderless);
-    application.SetSize(1200, 640);
-    vesk::SetApplicationWindow(&application);
-    application.SetCreatedHandler([] { vesk::DownloadManagerInterface::Get()->Setup(1); });
-    application.SetDrawFrameHandler(
-        [] { return vesk::DownloadManagerInterface::Get()->DrawMainWindow(); });
-
-    if (application.Create()) {
-        application.Run();
-    }
-    application.Shutdown();
-    vesk::SetApplicationWindow(nullptr);
-    EndProcess(0);
+    vesk::RunProgram();
 }

@@ -1,0 +1,606 @@
+// Windows backend of Http.h: WinINet, one call per operation. GetLastError of the failed
+// call is the error number, so the numbers are WinINet's own. Certificates are checked by
+// WinINet against the Windows root store; nothing here can switch that off.
+//
+// Handles: the session, connection and request each own their WinINet handle through a
+// shared holder, because WinINet invalidates child handles when a parent is closed and a
+// request must outlive the objects it was made from.
+//
+// Cancellation: a blocking WinINet call cannot poll. A request with a cancel check has a
+// watchdog thread that asks the check every 50 ms while a call is in progress and, when it
+// turns true, closes the request handle, which ends the blocked call (WinINet's documented
+// way to abort a synchronous operation). The request then reports OperationCancelled.
+#include "Platform/Http.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "Platform/SystemError.h"
+#include "Platform/Win32Text.h"
+
+namespace Platform {
+
+namespace {
+
+constexpr std::size_t RawHeadersCap = 512 * 1024;
+
+struct InternetHandle {
+    explicit InternetHandle(HINTERNET value) : handle(value) {}
+    ~InternetHandle() {
+        if (handle != nullptr) {
+            InternetCloseHandle(handle);
+        }
+    }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    HINTERNET handle;
+};
+
+DWORD WinInetTimeout(std::uint32_t milliseconds) {
+    return milliseconds == 0 ? 0xFFFFFFFFu : static_cast<DWORD>(milliseconds);
+}
+
+bool SetTimeout(HINTERNET handle, DWORD option, std::uint32_t milliseconds) {
+    DWORD value = WinInetTimeout(milliseconds);
+    return InternetSetOptionW(handle, option, &value, sizeof value);
+}
+
+bool ParsePort(std::string_view text, std::uint16_t& port) {
+    if (text.empty() || text.size() > 5) {
+        return false;
+    }
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value == 0 || value > 65535) {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// Splits "name", "name:port", "[v6]" or "[v6]:port" (a bare IPv6 literal has no port).
+// WinINet takes IPv6 literals without their brackets.
+bool SplitHost(std::string_view text, std::string& host, std::uint16_t& port) {
+    if (text.empty()) {
+        return false;
+    }
+    if (text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos || close == 1) {
+            return false;
+        }
+        host = std::string(text.substr(1, close - 1));
+        const std::string_view rest = text.substr(close + 1);
+        return rest.empty() || (rest.front() == ':' && ParsePort(rest.substr(1), port));
+    }
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) {
+        host = std::string(text);
+    } else if (text.find(':', colon + 1) != std::string_view::npos) {
+        host = std::string(text);
+    } else {
+        host = std::string(text.substr(0, colon));
+        if (host.empty() || !ParsePort(text.substr(colon + 1), port)) {
+            return false;
+        }
+    }
+    return host.find_first_of("/?#@[] \r\n\t") == std::string::npos;
+}
+
+}  // namespace
+
+// ---- Session ----
+
+struct HttpSession::State {
+    std::shared_ptr<InternetHandle> internet;
+    std::uint32_t connectTimeout = 60000;
+    std::uint32_t sendTimeout = 30000;
+    std::uint32_t receiveTimeout = 30000;
+    bool decoding = false;
+    HttpCancelCheck cancel;
+};
+
+HttpSession::HttpSession() : state_(std::make_unique<State>()) {}
+HttpSession::~HttpSession() = default;
+
+bool HttpSession::Open(std::string_view agent) {
+    Close();
+    const HINTERNET handle = InternetOpenW(Win32::WidenUtf8(agent).c_str(),
+                                           INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (handle == nullptr) {
+        lastError_ = GetLastError() != 0 ? GetLastError() : HttpError::InternalError;
+        return false;
+    }
+    state_->internet = std::make_shared<InternetHandle>(handle);
+    SetConnectTimeout(state_->connectTimeout);
+    SetSendTimeout(state_->sendTimeout);
+    SetReceiveTimeout(state_->receiveTimeout);
+    return true;
+}
+
+void HttpSession::Close() {
+    state_->internet.reset();
+}
+
+bool HttpSession::IsOpen() const {
+    return state_->internet != nullptr;
+}
+
+bool HttpSession::SetConnectTimeout(std::uint32_t milliseconds) {
+    if (!IsOpen()) {
+        return lastError_ = HttpError::IncorrectHandleState, false;
+    }
+    state_->connectTimeout = milliseconds;
+    return SetTimeout(state_->internet->handle, INTERNET_OPTION_CONNECT_TIMEOUT, milliseconds);
+}
+
+bool HttpSession::SetSendTimeout(std::uint32_t milliseconds) {
+    if (!IsOpen()) {
+        return lastError_ = HttpError::IncorrectHandleState, false;
+    }
+    state_->sendTimeout = milliseconds;
+    return SetTimeout(state_->internet->handle, INTERNET_OPTION_SEND_TIMEOUT, milliseconds);
+}
+
+bool HttpSession::SetReceiveTimeout(std::uint32_t milliseconds) {
+    if (!IsOpen()) {
+        return lastError_ = HttpError::IncorrectHandleState, false;
+    }
+    state_->receiveTimeout = milliseconds;
+    return SetTimeout(state_->internet->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, milliseconds);
+}
+
+bool HttpSession::SetDecoding(bool on) {
+    if (!IsOpen()) {
+        return lastError_ = HttpError::IncorrectHandleState, false;
+    }
+    state_->decoding = on;
+    return true;
+}
+
+void HttpSession::SetCancelCheck(HttpCancelCheck check) {
+    state_->cancel = std::move(check);
+}
+
+std::uint32_t HttpSession::LastError() const {
+    return lastError_;
+}
+
+// ---- Connection ----
+
+struct HttpConnection::State {
+    HttpSession::State session;
+    std::shared_ptr<InternetHandle> connect;
+};
+
+HttpConnection::HttpConnection() : state_(std::make_unique<State>()) {}
+HttpConnection::~HttpConnection() = default;
+
+bool HttpConnection::Open(const HttpSession& session, std::string_view host, std::uint16_t port) {
+    Close();
+    if (!session.IsOpen()) {
+        return lastError_ = HttpError::IncorrectHandleState, false;
+    }
+    std::string name;
+    std::uint16_t chosen = port;
+    if (!SplitHost(host, name, chosen) || chosen == 0) {
+        return lastError_ = HttpError::InvalidUrl, false;
+    }
+    const HttpSession::State& from = *session.GetState();
+    const HINTERNET handle =
+        InternetConnectW(from.internet->handle, Win32::WidenUtf8(name).c_str(), chosen, nullptr,
+                         nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (handle == nullptr) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    state_->session = from;
+    state_->connect = std::make_shared<InternetHandle>(handle);
+    return true;
+}
+
+void HttpConnection::Close() {
+    *state_ = State{};
+}
+
+bool HttpConnection::IsOpen() const {
+    return state_->connect != nullptr;
+}
+
+std::uint32_t HttpConnection::LastError() const {
+    return lastError_;
+}
+
+// ---- Request ----
+
+struct HttpRequest::State {
+    HttpSession::State session;
+    std::shared_ptr<InternetHandle> connect;
+
+    // The request handle; closed by Close or by the watchdog on cancellation.
+    std::mutex handleMutex;
+    HINTERNET request = nullptr;
+
+    enum class Phase { Closed, Opened, Uploading, Replied } phase = Phase::Closed;
+    std::uint64_t uploadTotal = 0;
+    std::uint64_t uploaded = 0;
+    std::uint32_t lastError = 0;
+
+    // The watchdog: asks the cancel check while a call is in progress.
+    std::thread watchdog;
+    std::mutex watchMutex;
+    std::condition_variable watchChanged;
+    bool busy = false;
+    bool ending = false;
+    bool cancelled = false;
+
+    bool Fail(std::uint32_t error) {
+        lastError = error;
+        return false;
+    }
+
+    void CloseHandleNow() {
+        const std::lock_guard<std::mutex> lock(handleMutex);
+        if (request != nullptr) {
+            InternetCloseHandle(request);
+            request = nullptr;
+        }
+    }
+
+    void StartWatchdog() {
+        if (!session.cancel) {
+            return;
+        }
+        watchdog = std::thread([this] {
+            std::unique_lock<std::mutex> lock(watchMutex);
+            while (!ending) {
+                watchChanged.wait_for(lock, std::chrono::milliseconds(50));
+                if (busy && !cancelled && session.cancel()) {
+                    cancelled = true;
+                    lock.unlock();
+                    CloseHandleNow();
+                    lock.lock();
+                }
+            }
+        });
+    }
+
+    void StopWatchdog() {
+        if (watchdog.joinable()) {
+            {
+                const std::lock_guard<std::mutex> lock(watchMutex);
+                ending = true;
+            }
+            watchChanged.notify_all();
+            watchdog.join();
+        }
+        ending = false;
+        busy = false;
+        cancelled = false;
+    }
+
+    // Runs one blocking WinINet call under the watchdog. The handle is read under its lock
+    // and the call gets a copy: closing it from the watchdog makes the call fail at once.
+    template <typename Call>
+    bool Guarded(Call&& call) {
+        if (session.cancel && session.cancel()) {
+            CloseHandleNow();
+            return Fail(HttpError::OperationCancelled);
+        }
+        HINTERNET handle = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(handleMutex);
+            handle = request;
+        }
+        if (handle == nullptr) {
+            return Fail(cancelled ? HttpError::OperationCancelled
+                                  : HttpError::IncorrectHandleState);
+        }
+        {
+            const std::lock_guard<std::mutex> lock(watchMutex);
+            busy = true;
+        }
+        const bool ok = call(handle);
+        const DWORD error = ok ? 0 : GetLastError();
+        bool wasCancelled = false;
+        {
+            const std::lock_guard<std::mutex> lock(watchMutex);
+            busy = false;
+            wasCancelled = cancelled;
+        }
+        if (wasCancelled) {
+            return Fail(HttpError::OperationCancelled);
+        }
+        if (!ok) {
+            return Fail(error != 0 ? error : HttpError::InternalError);
+        }
+        return true;
+    }
+};
+
+HttpRequest::HttpRequest() : state_(std::make_unique<State>()) {}
+
+HttpRequest::~HttpRequest() {
+    Close();
+}
+
+bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
+                       std::string_view objectName, bool secure) {
+    Close();
+    State& state = *state_;
+    if (!connection.IsOpen()) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    if (verb.empty() || verb.find_first_of(" \r\n\t") != std::string_view::npos ||
+        objectName.find_first_of(" \r\n\t") != std::string_view::npos) {
+        return state.Fail(HttpError::InvalidUrl);
+    }
+    std::string object(objectName);
+    if (object.empty() || object.front() != '/') {
+        object.insert(object.begin(), '/');
+    }
+    const HttpConnection::State& from = *connection.GetState();
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                  INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
+    if (secure) {
+        flags |= INTERNET_FLAG_SECURE;
+    }
+    const HINTERNET handle =
+        HttpOpenRequestW(from.connect->handle, Win32::WidenUtf8(verb).c_str(),
+                         Win32::WidenUtf8(object).c_str(), nullptr, nullptr, nullptr, flags, 0);
+    if (handle == nullptr) {
+        return state.Fail(GetLastError());
+    }
+    state.session = from.session;
+    state.connect = from.connect;
+    state.request = handle;
+    SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, state.session.connectTimeout);
+    SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, state.session.sendTimeout);
+    SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, state.session.receiveTimeout);
+    BOOL decode = state.session.decoding ? TRUE : FALSE;
+    InternetSetOptionW(handle, INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
+    state.phase = State::Phase::Opened;
+    state.StartWatchdog();
+    return true;
+}
+
+void HttpRequest::Close() {
+    State& state = *state_;
+    state.StopWatchdog();
+    state.CloseHandleNow();
+    state.connect.reset();
+    state.session = HttpSession::State{};
+    state.phase = State::Phase::Closed;
+    state.uploadTotal = 0;
+    state.uploaded = 0;
+}
+
+bool HttpRequest::IsOpen() const {
+    return state_->phase != State::Phase::Closed;
+}
+
+bool HttpRequest::Send(std::string_view headers, const void* body, std::size_t size) {
+    State& state = *state_;
+    if (state.phase != State::Phase::Opened) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    if (size > 0xFFFFFFFFu) {
+        return state.Fail(HttpError::InvalidParameter);
+    }
+    const std::wstring wide = Win32::WidenUtf8(headers);
+    const bool ok = state.Guarded([&](HINTERNET handle) {
+        return HttpSendRequestW(handle, wide.empty() ? nullptr : wide.c_str(),
+                                static_cast<DWORD>(wide.size()), const_cast<void*>(body),
+                                static_cast<DWORD>(size));
+    });
+    if (ok) {
+        state.phase = State::Phase::Replied;
+    }
+    return ok;
+}
+
+bool HttpRequest::BeginUpload(std::string_view headers, std::uint64_t totalLength) {
+    State& state = *state_;
+    if (state.phase != State::Phase::Opened) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    // dwBufferTotal is 32 bits; a longer body announces its length in a header line.
+    std::string lines(headers);
+    INTERNET_BUFFERSW buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    if (totalLength > 0xFFFFFFFFu) {
+        if (!lines.empty() && lines.size() >= 2 && lines.substr(lines.size() - 2) != "\r\n") {
+            lines += "\r\n";
+        }
+        lines += "Content-Length: " + std::to_string(totalLength) + "\r\n";
+    } else {
+        buffers.dwBufferTotal = static_cast<DWORD>(totalLength);
+    }
+    const std::wstring wide = Win32::WidenUtf8(lines);
+    buffers.lpcszHeader = wide.empty() ? nullptr : wide.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(wide.size());
+    const bool ok = state.Guarded([&](HINTERNET handle) {
+        return HttpSendRequestExW(handle, &buffers, nullptr, HSR_INITIATE, 0);
+    });
+    if (ok) {
+        state.phase = State::Phase::Uploading;
+        state.uploadTotal = totalLength;
+        state.uploaded = 0;
+    }
+    return ok;
+}
+
+bool HttpRequest::Write(const void* data, std::size_t size, std::size_t& bytesWritten) {
+    bytesWritten = 0;
+    State& state = *state_;
+    if (state.phase != State::Phase::Uploading) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    if (size > state.uploadTotal - state.uploaded) {
+        return state.Fail(HttpError::InvalidParameter);
+    }
+    const auto* bytes = static_cast<const char*>(data);
+    while (bytesWritten < size) {
+        const DWORD piece =
+            static_cast<DWORD>(std::min<std::size_t>(size - bytesWritten, 1u << 20));
+        DWORD put = 0;
+        const bool ok = state.Guarded([&](HINTERNET handle) {
+            return InternetWriteFile(handle, bytes + bytesWritten, piece, &put);
+        });
+        if (!ok) {
+            return false;
+        }
+        if (put == 0) {
+            return state.Fail(HttpError::ConnectionAborted);
+        }
+        bytesWritten += put;
+        state.uploaded += put;
+    }
+    return true;
+}
+
+bool HttpRequest::EndUpload() {
+    State& state = *state_;
+    if (state.phase != State::Phase::Uploading) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    if (state.uploaded != state.uploadTotal) {
+        // Ending a short body would leave the server waiting: the request is abandoned.
+        state.CloseHandleNow();
+        state.phase = State::Phase::Opened;
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    const bool ok =
+        state.Guarded([](HINTERNET handle) { return HttpEndRequestW(handle, nullptr, 0, 0); });
+    if (ok) {
+        state.phase = State::Phase::Replied;
+    }
+    return ok;
+}
+
+bool HttpRequest::QueryStatusCode(std::uint32_t& status) const {
+    status = 0;
+    State& state = *state_;
+    if (state.phase != State::Phase::Replied) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    const std::lock_guard<std::mutex> lock(state.handleMutex);
+    DWORD value = 0;
+    DWORD length = sizeof value;
+    if (state.request == nullptr ||
+        !HttpQueryInfoW(state.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value,
+                        &length, nullptr)) {
+        return state.Fail(state.request == nullptr ? HttpError::IncorrectHandleState
+                                                   : GetLastError());
+    }
+    status = value;
+    return true;
+}
+
+namespace {
+
+bool QueryText(HINTERNET request, DWORD level, std::size_t cap, std::wstring& text, DWORD& error) {
+    DWORD length = 0;
+    if (HttpQueryInfoW(request, level, nullptr, &length, nullptr)) {
+        text.clear();
+        return true;
+    }
+    error = GetLastError();
+    if (error == ERROR_HTTP_HEADER_NOT_FOUND) {
+        text.clear();
+        return true;
+    }
+    if (error != ERROR_INSUFFICIENT_BUFFER) {
+        return false;
+    }
+    if (length / sizeof(wchar_t) > cap) {
+        error = HttpError::InvalidServerResponse;
+        return false;
+    }
+    text.assign(length / sizeof(wchar_t) + 1, L'\0');
+    length = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!HttpQueryInfoW(request, level, text.data(), &length, nullptr)) {
+        error = GetLastError();
+        return false;
+    }
+    text.resize(length / sizeof(wchar_t));
+    return true;
+}
+
+}  // namespace
+
+bool HttpRequest::QueryRawHeaders(std::string& headers) const {
+    headers.clear();
+    State& state = *state_;
+    if (state.phase != State::Phase::Replied) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    const std::lock_guard<std::mutex> lock(state.handleMutex);
+    if (state.request == nullptr) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    std::wstring text;
+    DWORD error = 0;
+    if (!QueryText(state.request, HTTP_QUERY_RAW_HEADERS_CRLF, RawHeadersCap, text, error)) {
+        return state.Fail(error);
+    }
+    headers = Win32::NarrowToUtf8(text);
+    return true;
+}
+
+bool HttpRequest::QueryStatusText(std::string& text) const {
+    text.clear();
+    State& state = *state_;
+    if (state.phase != State::Phase::Replied) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    const std::lock_guard<std::mutex> lock(state.handleMutex);
+    if (state.request == nullptr) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    std::wstring wide;
+    DWORD error = 0;
+    if (!QueryText(state.request, HTTP_QUERY_STATUS_TEXT, 4096, wide, error)) {
+        return state.Fail(error);
+    }
+    text = Win32::NarrowToUtf8(wide);
+    return true;
+}
+
+bool HttpRequest::Read(void* buffer, std::size_t size, std::size_t& bytesRead) {
+    bytesRead = 0;
+    State& state = *state_;
+    if (state.phase != State::Phase::Replied) {
+        return state.Fail(HttpError::IncorrectHandleState);
+    }
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    DWORD got = 0;
+    const bool ok = state.Guarded(
+        [&](HINTERNET handle) { return InternetReadFile(handle, buffer, piece, &got); });
+    if (ok) {
+        bytesRead = got;
+    }
+    return ok;
+}
+
+std::uint32_t HttpRequest::LastError() const {
+    return state_->lastError;
+}
+
+std::string HttpRequest::LastErrorText() const {
+    return state_->lastError == 0 ? std::string()
+                                  : SystemErrorText(static_cast<int>(state_->lastError));
+}
+
+}  // namespace Platform

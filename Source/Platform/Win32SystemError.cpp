@@ -1,0 +1,54 @@
+// Windows backend of SystemError.h: FormatMessageW over the system's message table and,
+// for the Internet error range, wininet.dll's own; GetLastError as the last error.
+#include "Platform/SystemError.h"
+
+#include <windows.h>
+
+#include "Platform/Win32Text.h"
+
+namespace Platform {
+
+namespace {
+
+constexpr DWORD InternetErrorBase = 12000;
+constexpr DWORD InternetErrorLast = 12999;
+
+std::wstring FormatFrom(DWORD flags, HMODULE module, DWORD number) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        flags | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module, number,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring result;
+    if (length > 0 && text != nullptr) {
+        result.assign(text, length);
+    }
+    if (text != nullptr) {
+        LocalFree(text);
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string SystemErrorText(int errorNumber) {
+    const auto number = static_cast<DWORD>(errorNumber);
+    std::wstring text;
+    if (number >= InternetErrorBase && number <= InternetErrorLast) {
+        if (HMODULE wininet = GetModuleHandleW(L"wininet.dll")) {
+            text = FormatFrom(FORMAT_MESSAGE_FROM_HMODULE, wininet, number);
+        }
+    }
+    if (text.empty()) {
+        text = FormatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, number);
+    }
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
+        text.pop_back();
+    }
+    return Win32::NarrowToUtf8(text);
+}
+
+int LastSystemError() {
+    return static_cast<int>(GetLastError());
+}
+
+}  // namespace Platform

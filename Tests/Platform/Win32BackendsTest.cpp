@@ -1,0 +1,256 @@
+// The Windows backends of the platform layer against the real system (under Wine in CI):
+// files and their error numbers, folder notifications, well-known paths, machine facts,
+// digests, error texts and starting a program through the shell.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Platform/Console.h"
+#include "Platform/Crypto.h"
+#include "Platform/Files.h"
+#include "Platform/FolderWatch.h"
+#include "Platform/Http.h"
+#include "Platform/MachineFacts.h"
+#include "Platform/Paths.h"
+#include "Platform/Shell.h"
+#include "Platform/SystemError.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Platform::File;
+using Platform::LastSystemError;
+namespace Files = Platform::Files;
+
+std::u16string U16(const fs::path& path) {
+    const std::wstring wide = path.wstring();
+    return std::u16string(wide.begin(), wide.end());
+}
+
+class Win32Backends : public testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("sorvan-win32-" + std::to_string(GetCurrentProcessId()) + "-" +
+                   testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+    fs::path folder_;
+};
+
+TEST_F(Win32Backends, FilesRoundTripAndErrorNumbers) {
+    const std::vector<char> data(70000, 'x');
+    {
+        File out = File::CreateForWriting(U16(folder_ / L"data.bin"));
+        ASSERT_TRUE(out.IsOpen());
+        // Written for this handle alone: another opener is refused while it is open.
+        EXPECT_FALSE(File::OpenForReading(U16(folder_ / L"data.bin")).IsOpen());
+        EXPECT_TRUE(out.Write(data.data(), data.size()));
+        std::uint64_t size = 0;
+        EXPECT_TRUE(out.Size(size));
+        EXPECT_EQ(size, data.size());
+        EXPECT_TRUE(out.Close());
+        EXPECT_FALSE(out.Close());
+    }
+    File in = File::OpenForReading(U16(folder_ / L"data.bin"));
+    ASSERT_TRUE(in.IsOpen());
+    // Readers share: a second reader opens while the first is open.
+    EXPECT_TRUE(File::OpenForReading(U16(folder_ / L"data.bin")).IsOpen());
+    std::vector<char> back(data.size() + 10);
+    std::size_t got = 0;
+    EXPECT_TRUE(in.Read(back.data(), back.size(), got));
+    EXPECT_EQ(got, data.size());
+    EXPECT_TRUE(in.Read(back.data(), back.size(), got));
+    EXPECT_EQ(got, 0u);
+    in = File();
+    EXPECT_TRUE(Files::Remove(U16(folder_ / L"data.bin")));
+    EXPECT_FALSE(Files::Exists(U16(folder_ / L"data.bin")));
+
+    const std::u16string absent = U16(folder_ / L"absent.bin");
+    for (const auto& call : std::vector<std::pair<const char*, bool (*)(const std::u16string&)>>{
+             {"open", [](const std::u16string& p) { return File::OpenForReading(p).IsOpen(); }},
+             {"remove", [](const std::u16string& p) { return Files::Remove(p); }},
+             {"size",
+              [](const std::u16string& p) {
+                  std::uint64_t s;
+                  return Files::GetSize(p, s);
+              }},
+             {"attributes",
+              [](const std::u16string& p) {
+                  Files::Attributes a;
+                  return Files::GetAttributes(p, a);
+              }},
+             {"executable", [](const std::u16string& p) { return Files::MakeExecutable(p); }},
+         }) {
+        SCOPED_TRACE(call.first);
+        EXPECT_FALSE(call.second(absent));
+        EXPECT_TRUE(Files::IsNotFoundError(LastSystemError())) << LastSystemError();
+    }
+    EXPECT_FALSE(File::CreateForWriting(U16(folder_ / L"no-folder" / L"x.bin")).IsOpen());
+    EXPECT_TRUE(Files::IsNotFoundError(LastSystemError()));
+}
+
+TEST_F(Win32Backends, FoldersAndUnsafeNames) {
+    const std::u16string sub = U16(folder_ / L"sub");
+    EXPECT_TRUE(Files::MakeDirectory(sub));
+    EXPECT_FALSE(Files::MakeDirectory(sub));
+    EXPECT_EQ(LastSystemError(), ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(Files::IsDirectory(sub));
+    EXPECT_FALSE(File::OpenForReading(sub).IsOpen());
+    EXPECT_FALSE(Files::Remove(sub));
+
+    EXPECT_TRUE(Files::MakeDirectoryPath(U16(folder_ / L"a" / L"b" / L"c")));
+    EXPECT_TRUE(Files::IsDirectory(U16(folder_ / L"a" / L"b" / L"c")));
+    EXPECT_TRUE(Files::MakeDirectoryPath(U16(folder_ / L"a" / L"b" / L"c") + u"\\"));
+    std::ofstream(folder_ / L"a" / L"file") << "x";
+    EXPECT_FALSE(Files::MakeDirectoryPath(U16(folder_ / L"a" / L"file" / L"d")));
+    EXPECT_EQ(LastSystemError(), ERROR_DIRECTORY);
+
+    // Non-ASCII names reach the W functions intact; an embedded zero or a lone surrogate
+    // is refused instead of naming another file.
+    const std::u16string name = U16(folder_) + u"\\Gr\u00fc\u00df \u6587.bin";
+    EXPECT_TRUE(File::CreateForWriting(name).IsOpen());
+    EXPECT_TRUE(fs::exists(folder_ / L"Gr\u00fc\u00df \u6587.bin"));
+    const std::u16string unsafe[] = {U16(folder_) + u"\\visible" + std::u16string(1, u'\0') + u"x",
+                                     U16(folder_) + u"\\lone" + std::u16string(1, u'\xD800')};
+    for (const std::u16string& path : unsafe) {
+        EXPECT_FALSE(File::CreateForWriting(path).IsOpen());
+        EXPECT_EQ(LastSystemError(), ERROR_INVALID_NAME);
+    }
+    EXPECT_FALSE(fs::exists(folder_ / L"visible"));
+}
+
+TEST_F(Win32Backends, FolderWatchReportsChangesAndStops) {
+    Platform::FolderWatch watch;
+    ASSERT_TRUE(watch.Open(U16(folder_)));
+    std::vector<Platform::FolderEvent> events;
+    const auto late = [start = std::chrono::steady_clock::now()] {
+        return std::chrono::steady_clock::now() - start > 10s;
+    };
+
+    std::ofstream(folder_ / L"setup.exe") << "x";
+    ASSERT_EQ(watch.Wait(events, late), Platform::FolderWatch::WaitResult::Changes);
+    EXPECT_EQ(events.at(0).change, Platform::FolderChange::Added);
+    EXPECT_EQ(events.at(0).name, u"setup.exe");
+
+    // Collect until the rename shows up: the system may still report the write first.
+    fs::rename(folder_ / L"setup.exe", folder_ / L"renamed.exe");
+    std::vector<Platform::FolderEvent> all;
+    while (all.empty() || all.back().change != Platform::FolderChange::RenamedTo) {
+        ASSERT_EQ(watch.Wait(events, late), Platform::FolderWatch::WaitResult::Changes);
+        all.insert(all.end(), events.begin(), events.end());
+    }
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_EQ(all[all.size() - 2].change, Platform::FolderChange::RenamedFrom);
+    EXPECT_EQ(all[all.size() - 2].name, u"setup.exe");
+    EXPECT_EQ(all.back().name, u"renamed.exe");
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto stopAfter = [start] { return std::chrono::steady_clock::now() - start > 300ms; };
+    EXPECT_EQ(watch.Wait(events, stopAfter), Platform::FolderWatch::WaitResult::Stopped);
+    EXPECT_TRUE(events.empty());
+
+    Platform::FolderWatch other;
+    EXPECT_FALSE(other.Open(U16(folder_ / L"absent")));
+    EXPECT_TRUE(Files::IsNotFoundError(LastSystemError()));
+    EXPECT_FALSE(other.Open(U16(folder_ / L"renamed.exe")));
+    EXPECT_EQ(LastSystemError(), ERROR_DIRECTORY);
+}
+
+TEST(Win32Facts, PathsMachineFactsDigestsAndTexts) {
+    const std::u16string executable = Platform::Paths::ExecutablePath();
+    EXPECT_EQ(executable.substr(executable.rfind(u'\\') + 1), u"PlatformWin32BackendsTest.exe");
+    const std::u16string appData = Platform::Paths::LocalAppDataFolder();
+    EXPECT_FALSE(appData.empty());
+    EXPECT_NE(appData.back(), u'\\');
+    const std::u16string hosts = Platform::Paths::HostsFilePath();
+    EXPECT_TRUE(hosts.ends_with(u"\\system32\\drivers\\etc\\hosts") ||
+                hosts.ends_with(u"\\System32\\drivers\\etc\\hosts"))
+        << std::string(hosts.begin(), hosts.end());
+    Platform::Paths::OverrideHostsFilePath(u"C:\\elsewhere\\hosts");
+    EXPECT_EQ(Platform::Paths::HostsFilePath(), u"C:\\elsewhere\\hosts");
+    Platform::Paths::OverrideHostsFilePath(u"");
+    EXPECT_EQ(Platform::Paths::HostsFilePath(), hosts);
+
+    std::string id;
+    EXPECT_TRUE(Platform::MachineFacts::ReadMachineId(id));
+    EXPECT_EQ(id.size(), 36u) << id;  // a GUID with dashes
+    std::string volume;
+    if (Platform::MachineFacts::ReadSystemVolumeId(volume)) {
+        EXPECT_EQ(volume.rfind("\\\\?\\Volume{", 0), 0u) << volume;
+    }
+    Platform::MachineFacts::CpuidLeaf0 leaf;
+    EXPECT_TRUE(Platform::MachineFacts::ReadCpuidLeaf0(leaf));
+    EXPECT_GT(leaf.eax, 0u);
+    EXPECT_EQ(leaf.Vendor().size(), 12u);
+
+    struct Digest {
+        Platform::HashAlgorithm algorithm;
+        const char* hex;
+    };
+    const Digest digests[] = {
+        {Platform::HashAlgorithm::Md5, "900150983cd24fb0d6963f7d28e17f72"},
+        {Platform::HashAlgorithm::Sha1, "a9993e364706816aba3e25717850c26c9cd0d89d"},
+        {Platform::HashAlgorithm::Sha256,
+         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+    };
+    for (const Digest& row : digests) {
+        const auto digest = Platform::ComputeHash(row.algorithm, "abc", 3);
+        std::string hex;
+        for (const std::uint8_t byte : digest) {
+            static const char digitsText[] = "0123456789abcdef";
+            hex += digitsText[byte >> 4];
+            hex += digitsText[byte & 15];
+        }
+        EXPECT_EQ(hex, row.hex);
+    }
+    EXPECT_EQ(Platform::ComputeHash(Platform::HashAlgorithm::Sha1, nullptr, 0).size(), 20u);
+
+    // The system's own text, and wininet.dll's for the Internet numbers.
+    Platform::HttpSession session;  // loads wininet.dll
+    ASSERT_TRUE(session.Open("test"));
+    // Not found, access denied, and WinINet numbers.
+    for (const int number : {2, 5, 12002, 12007, 12029}) {
+        const std::string text = Platform::SystemErrorText(number);
+        EXPECT_FALSE(text.empty()) << number;
+        EXPECT_NE(text.back(), '\n');
+    }
+    // Output redirected to a file or pipe is no console: the text goes out without colour.
+    Platform::WriteConsoleText(Platform::ConsoleStream::Out, "console text\n", 12);
+}
+
+TEST_F(Win32Backends, ShellStartsProgramsAndRefusesOtherAddresses) {
+    EXPECT_FALSE(Platform::Shell::OpenWebPage(u"file:///C:/Windows/notepad.exe"));
+    EXPECT_EQ(LastSystemError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(Platform::Shell::StartProgram(u"absent.exe", U16(folder_)));
+    EXPECT_TRUE(Files::IsNotFoundError(LastSystemError()));
+
+    // The demo setup program leaves setup-ran.txt next to itself; started by a relative
+    // name from its folder, it must be found there and nowhere else.
+    const fs::path built = fs::path(Platform::Paths::ExecutablePath()).parent_path().parent_path() /
+                           L"Tools" / L"demo" / L"windows" / SORVAN_DEMO_SETUP_PROGRAM;
+    ASSERT_TRUE(fs::exists(built)) << built.string();
+    fs::copy_file(built, folder_ / L"Setup.exe");
+    ASSERT_TRUE(Platform::Shell::StartProgram(u"Setup.exe", U16(folder_)));
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!fs::exists(folder_ / L"setup-ran.txt") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(fs::exists(folder_ / L"setup-ran.txt"));
+    // Let the started program end before the folder is removed.
+    std::this_thread::sleep_for(500ms);
+}
+
+}  // namespace
