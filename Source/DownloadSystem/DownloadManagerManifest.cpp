@@ -72,6 +72,11 @@ bool DownloadManager::RequestDownload(const std::u16string& releaseName,
                     StringUtils::ToWide(std::to_string(upload.GetStatusCode()));
         return false;
     }
+    // Part of a manifest would read as a release without files.
+    if (!upload.IsReplyComplete()) {
+        errorText = u"DownloadManager::RequestDownload the service's reply was not read to its end";
+        return false;
+    }
     return ApplyManifestReply(upload.GetResponseText(), errorText);
 }
 

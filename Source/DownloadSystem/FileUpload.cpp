@@ -168,6 +168,7 @@ void FileUpload::ReadReply() {
         return;
     }
 
+    replyComplete_ = false;
     std::string received;
     std::string piece(readSize_, '\0');
     for (;;) {
@@ -176,10 +177,14 @@ void FileUpload::ReadReply() {
         std::size_t got = 0;
         if (!request.Read(piece.data(), piece.size(), got)) {
             VESK_REPORT_ERROR("InternetReadFile Failed", ErrorOf(request.LastError()));
+            // A reply cut short would be misread as a whole one; the caller sees none.
+            received.clear();
             break;
         }
-        if (got == 0)
+        if (got == 0) {
+            replyComplete_ = true;
             break;
+        }
         if (received.size() + got > MaxReplyBytes) {
             // A partial reply would only be misread; the caller sees an empty body.
             VESK_LOG_FAILURE("FileUpload: reply larger than " + std::to_string(MaxReplyBytes) +

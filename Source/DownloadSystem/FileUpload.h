@@ -49,6 +49,9 @@ public:
 
     // The reply's status, 9000 when no attempt got a reply, 0 before a request.
     std::int32_t GetStatusCode() const { return statusCode_; }
+    // True when the reply's body was read to its end; a cut, stalled or over-long reply
+    // leaves an empty response and false.
+    bool IsReplyComplete() const { return replyComplete_; }
     // The reply body as text, up to its first zero byte.
     std::string GetResponseText();
 
@@ -76,6 +79,7 @@ private:
     vesk::ByteBuffer requestBody_;
     vesk::ByteBuffer responseBody_;
     std::int32_t statusCode_ = 0;
+    bool replyComplete_ = false;
     std::unique_ptr<Platform::HttpSession> session_;
     std::unique_ptr<Platform::HttpConnection> connection_;
     std::unique_ptr<Platform::HttpRequest> request_;
