@@ -90,6 +90,16 @@ File File::CreateForWriting(const std::u16string& path) {
     return File(OpenNative(path, GENERIC_WRITE, 0, CREATE_ALWAYS, _O_WRONLY | _O_BINARY));
 }
 
+File File::OpenForAppending(const std::u16string& path) {
+    // Only this handle writes the file, so placing it at the end once is enough.
+    File file(OpenNative(path, GENERIC_WRITE, 0, OPEN_EXISTING, _O_WRONLY | _O_BINARY));
+    if (file.IsOpen() &&
+        !SetFilePointerEx(NativeHandle(file.descriptor_), LARGE_INTEGER{}, nullptr, FILE_END)) {
+        return File();
+    }
+    return file;
+}
+
 bool File::Read(void* buffer, std::size_t size, std::size_t& bytesRead) {
     bytesRead = 0;
     if (descriptor_ < 0) {

@@ -21,13 +21,16 @@ namespace Platform {
 
 namespace {
 
-constexpr DWORD WatchedChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
-                                 FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
+// Names cover additions, removals and renames; writes are only seen with the last two.
+constexpr DWORD NameChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME;
+constexpr DWORD AllChanges = NameChanges | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
 constexpr DWORD StepMilliseconds = 100;
 
 struct Watch {
     HANDLE folder = INVALID_HANDLE_VALUE;
     HANDLE event = nullptr;
+    DWORD filter = AllChanges;
+    bool reportAdditions = true;
     OVERLAPPED overlapped{};
     alignas(DWORD) unsigned char buffer[64 * 1024];
     bool pending = false;
@@ -50,7 +53,7 @@ bool IssueRead(Watch& watch) {
     watch.overlapped = {};
     watch.overlapped.hEvent = watch.event;
     watch.pending = ReadDirectoryChangesW(watch.folder, watch.buffer, sizeof watch.buffer, FALSE,
-                                          WatchedChanges, nullptr, &watch.overlapped, nullptr);
+                                          watch.filter, nullptr, &watch.overlapped, nullptr);
     return watch.pending;
 }
 
@@ -82,8 +85,12 @@ void Parse(const Watch& watch, DWORD size, std::vector<FolderEvent>& events) {
         }
         const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(watch.buffer + offset);
         const std::size_t characters = info->FileNameLength / sizeof(wchar_t);
-        events.push_back({ChangeOf(info->Action),
-                          Win32::FromWide(std::wstring_view(info->FileName, characters))});
+        const FolderChange change = ChangeOf(info->Action);
+        // The name filter also brings additions, which a removals-only watch does not want.
+        if (change != FolderChange::Added || watch.reportAdditions) {
+            events.push_back(
+                {change, Win32::FromWide(std::wstring_view(info->FileName, characters))});
+        }
         if (info->NextEntryOffset == 0) {
             break;
         }
@@ -110,7 +117,7 @@ FolderWatch::~FolderWatch() {
     Close();
 }
 
-bool FolderWatch::Open(const std::u16string& folder) {
+bool FolderWatch::Open(const std::u16string& folder, WatchedChanges watched) {
     Close();
     folderGone_ = false;
     std::wstring native;
@@ -126,6 +133,10 @@ bool FolderWatch::Open(const std::u16string& folder) {
         return false;
     }
     auto watch = std::make_unique<Watch>();
+    if (watched == WatchedChanges::RemovalsAndRenames) {
+        watch->filter = NameChanges;
+        watch->reportAdditions = false;
+    }
     watch->folder = CreateFileW(
         native.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);

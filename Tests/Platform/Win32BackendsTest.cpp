@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,6 +76,24 @@ TEST_F(Win32Backends, FilesRoundTripAndErrorNumbers) {
     EXPECT_TRUE(in.Read(back.data(), back.size(), got));
     EXPECT_EQ(got, 0u);
     in = File();
+
+    // Appending keeps what the file holds and writes after it, however far the last
+    // handle had got; a missing file is not created.
+    {
+        File more = File::OpenForAppending(U16(folder_ / L"data.bin"));
+        ASSERT_TRUE(more.IsOpen());
+        EXPECT_TRUE(more.Write("tail", 4));
+        EXPECT_TRUE(more.Close());
+    }
+    std::ifstream appended(folder_ / L"data.bin", std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(appended)),
+                            std::istreambuf_iterator<char>());
+    appended.close();
+    EXPECT_EQ(whole, std::string(data.begin(), data.end()) + "tail");
+    EXPECT_FALSE(File::OpenForAppending(U16(folder_ / L"absent.bin")).IsOpen());
+    EXPECT_TRUE(Files::IsNotFoundError(LastSystemError()));
+    EXPECT_FALSE(fs::exists(folder_ / L"absent.bin"));
+
     EXPECT_TRUE(Files::Remove(U16(folder_ / L"data.bin")));
     EXPECT_FALSE(Files::Exists(U16(folder_ / L"data.bin")));
 
@@ -161,6 +180,21 @@ TEST_F(Win32Backends, FolderWatchReportsChangesAndStops) {
     const auto stopAfter = [start] { return std::chrono::steady_clock::now() - start > 300ms; };
     EXPECT_EQ(watch.Wait(events, stopAfter), Platform::FolderWatch::WaitResult::Stopped);
     EXPECT_TRUE(events.empty());
+
+    // A watch for removals and renames stays quiet while a file is made and written.
+    Platform::FolderWatch quiet;
+    ASSERT_TRUE(quiet.Open(U16(folder_), Platform::WatchedChanges::RemovalsAndRenames));
+    {
+        std::ofstream out(folder_ / L"written.bin");
+        for (int i = 0; i < 20; ++i) {
+            out << std::string(1024, 'x') << std::flush;
+        }
+    }
+    fs::remove(folder_ / L"written.bin");
+    ASSERT_EQ(quiet.Wait(events, late), Platform::FolderWatch::WaitResult::Changes);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.at(0).change, Platform::FolderChange::Removed);
+    EXPECT_EQ(events.at(0).name, u"written.bin");
 
     Platform::FolderWatch other;
     EXPECT_FALSE(other.Open(U16(folder_ / L"absent")));
