@@ -52,6 +52,8 @@ bool DownloadManager::FetchFileList(FileList& entries) {
         download.SetRemoteFile(sasToken_);
     }
     download.SetExpectedCrc(0);
+    // A list is a few lines per file: an endless or huge reply is not one.
+    download.SetReplyCap(MaxFileListBytes);
     // A stop of the manager ends a list fetch under way, not only the next one.
     download.SetCancelCheck([this] { return !IsRunning(); });
 

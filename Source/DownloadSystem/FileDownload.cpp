@@ -356,9 +356,9 @@ void FileDownload::RunToMemory() {
                 } else if (got == 0) {
                     vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
                     reachedEnd = true;
-                } else if (received.size() + got > MaxReplyBytes) {
+                } else if (received.size() + got > replyCap_) {
                     vesk::LogFailure(u"FileDownload: reply larger than " +
-                                         Decimal(static_cast<std::int64_t>(MaxReplyBytes)) +
+                                         Decimal(static_cast<std::int64_t>(replyCap_)) +
                                          u" bytes, download stopped for: " + target_,
                                      static_cast<int>(Platform::HttpError::NotEnoughMemory),
                                      __FILE__, __LINE__);

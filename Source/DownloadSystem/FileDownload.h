@@ -12,6 +12,7 @@
 
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/Connection.h"
+#include "DownloadSystem/HttpVerb.h"
 #include "DownloadSystem/IDownloadListener.h"
 #include "Support/ByteBuffer.h"
 #include "Support/Tavrin_Thread.h"
@@ -60,6 +61,8 @@ public:
     // An extra stop condition, polled like the worker's own stop flag (the owner's stop
     // request, for example). Empty: none.
     void SetCancelCheck(std::function<bool()> cancelled);
+    // The most a memory-mode reply may hold (MaxReplyBytes unless set lower).
+    void SetReplyCap(std::uint64_t bytes) { replyCap_ = bytes; }
 
     // To-file mode into `target` (its folder is created one level deep when missing).
     // Returns at once; false when the thread could not be started.
@@ -128,6 +131,7 @@ private:
     std::atomic<std::uint64_t> bytesDone_{0};
     std::uint32_t expectedCrc_ = 0;
     std::optional<std::uint64_t> expectedSize_;
+    std::uint64_t replyCap_ = MaxReplyBytes;
     std::function<bool()> cancelled_;
     // Offset the next request asks for ("Range: bytes=N-"); 0 asks for the whole body.
     // Connection records whether the server answered with that range.

@@ -94,7 +94,6 @@ constexpr char BoundedBody[] = "a body past the listed size is written without b
 constexpr char ImageDeadline[] = "the picture phase has no overall deadline";
 constexpr char CutReply[] =
     "a service reply not read to its end (cut, stalled, over the cap) is read as the manifest";
-constexpr char ListCap[] = "an endless list is read up to the 64 MiB reply cap on every fetch";
 constexpr char ListWithoutEnd[] =
     "a list cut without a length is taken when the cut falls in an entry";
 
@@ -135,7 +134,7 @@ const Row Rows[] = {
     {P::List,     F::Unavailable,        T::Once,   S::DownloadError, "503",           true,  D::Complete,       0,  3, 12,   30, nullptr},
     {P::List,     F::ShortWithLength,    T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128, 180, nullptr},
     {P::List,     F::ShortWithoutLength, T::Always, S::DownloadError, "",              false, D::Any,            0,  2, 128, 180, ListWithoutEnd},
-    {P::List,     F::Endless,            T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128,  40, ListCap},
+    {P::List,     F::Endless,            T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128,  40, nullptr},
     {P::List,     F::Corrupted,          T::Always, S::DownloadError, "",              false, D::Any,            0,  2, 128, 180, nullptr},
     {P::List,     F::UnknownAuthority,   T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  2, 128, 180, nullptr},
 
