@@ -1,48 +1,17 @@
-// Linux backend of Paths.h: /proc/self/exe, the XDG data folder, /etc/hosts, and the
-// overrides that tests set.
+// Linux backend of Paths.h: /proc/self/exe, the XDG data folder, /etc/hosts.
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
-#include <optional>
 #include <vector>
 
-#include "Platform/Paths.h"
+#include "Platform/PathsBackend.h"
 #include "Platform/PosixText.h"
 
 namespace Platform::Paths {
 
 namespace {
-
-struct Overrides {
-    std::mutex lock;
-    std::u16string executable;
-    std::u16string localAppData;
-    std::u16string hosts;
-};
-
-Overrides& TheOverrides() {
-    static Overrides overrides;
-    return overrides;
-}
-
-std::optional<std::u16string> Overridden(std::u16string Overrides::*member) {
-    Overrides& overrides = TheOverrides();
-    std::lock_guard guard(overrides.lock);
-    const std::u16string& value = overrides.*member;
-    if (value.empty()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-void SetOverride(std::u16string Overrides::*member, const std::u16string& path) {
-    Overrides& overrides = TheOverrides();
-    std::lock_guard guard(overrides.lock);
-    overrides.*member = path;
-}
 
 std::string WithoutTrailingSeparator(std::string path) {
     while (path.size() > 1 && path.back() == '/') {
@@ -68,10 +37,7 @@ std::string HomeFolder() {
 
 }  // namespace
 
-std::u16string ExecutablePath() {
-    if (auto path = Overridden(&Overrides::executable)) {
-        return *path;
-    }
+std::u16string SystemExecutablePath() {
     std::vector<char> buffer(4096);
     for (;;) {
         const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -86,10 +52,7 @@ std::u16string ExecutablePath() {
     }
 }
 
-std::u16string LocalAppDataFolder() {
-    if (auto path = Overridden(&Overrides::localAppData)) {
-        return *path;
-    }
+std::u16string SystemLocalAppDataFolder() {
     // A relative XDG_DATA_HOME is invalid and must be ignored.
     if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
         return Posix::FromNative(WithoutTrailingSeparator(data));
@@ -105,23 +68,8 @@ std::u16string LocalAppDataFolder() {
     return Posix::FromNative(base + "/.local/share");
 }
 
-std::u16string HostsFilePath() {
-    if (auto path = Overridden(&Overrides::hosts)) {
-        return *path;
-    }
+std::u16string SystemHostsFilePath() {
     return u"/etc/hosts";
-}
-
-void OverrideExecutablePath(const std::u16string& path) {
-    SetOverride(&Overrides::executable, path);
-}
-
-void OverrideLocalAppDataFolder(const std::u16string& path) {
-    SetOverride(&Overrides::localAppData, path);
-}
-
-void OverrideHostsFilePath(const std::u16string& path) {
-    SetOverride(&Overrides::hosts, path);
 }
 
 }  // namespace Platform::Paths

@@ -1,46 +1,15 @@
 // Windows backend of Paths.h: GetModuleFileNameW, SHGetFolderPathW(CSIDL_LOCAL_APPDATA),
-// the system directory's drivers\etc\hosts, and the overrides that tests set.
+// the system directory's drivers\etc\hosts.
 #include <windows.h>
 
 #include <shlobj.h>
 
-#include <mutex>
-#include <optional>
-
-#include "Platform/Paths.h"
+#include "Platform/PathsBackend.h"
 #include "Platform/Win32Text.h"
 
 namespace Platform::Paths {
 
 namespace {
-
-struct Overrides {
-    std::mutex lock;
-    std::u16string executable;
-    std::u16string localAppData;
-    std::u16string hosts;
-};
-
-Overrides& TheOverrides() {
-    static Overrides overrides;
-    return overrides;
-}
-
-std::optional<std::u16string> Overridden(std::u16string Overrides::*member) {
-    Overrides& overrides = TheOverrides();
-    std::lock_guard guard(overrides.lock);
-    const std::u16string& value = overrides.*member;
-    if (value.empty()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-void SetOverride(std::u16string Overrides::*member, const std::u16string& path) {
-    Overrides& overrides = TheOverrides();
-    std::lock_guard guard(overrides.lock);
-    overrides.*member = path;
-}
 
 std::u16string WithoutTrailingSeparator(std::wstring path) {
     // "C:\" keeps its separator: without it the text names the drive's current folder.
@@ -52,10 +21,7 @@ std::u16string WithoutTrailingSeparator(std::wstring path) {
 
 }  // namespace
 
-std::u16string ExecutablePath() {
-    if (auto path = Overridden(&Overrides::executable)) {
-        return *path;
-    }
+std::u16string SystemExecutablePath() {
     // Long paths can exceed MAX_PATH; the buffer grows until the name fits.
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
@@ -76,10 +42,7 @@ std::u16string ExecutablePath() {
     }
 }
 
-std::u16string LocalAppDataFolder() {
-    if (auto path = Overridden(&Overrides::localAppData)) {
-        return *path;
-    }
+std::u16string SystemLocalAppDataFolder() {
     wchar_t buffer[MAX_PATH] = {};
     const HRESULT result =
         SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
@@ -91,28 +54,13 @@ std::u16string LocalAppDataFolder() {
     return WithoutTrailingSeparator(buffer);
 }
 
-std::u16string HostsFilePath() {
-    if (auto path = Overridden(&Overrides::hosts)) {
-        return *path;
-    }
+std::u16string SystemHostsFilePath() {
     wchar_t buffer[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return {};
     }
     return WithoutTrailingSeparator(buffer) + u"\\drivers\\etc\\hosts";
-}
-
-void OverrideExecutablePath(const std::u16string& path) {
-    SetOverride(&Overrides::executable, path);
-}
-
-void OverrideLocalAppDataFolder(const std::u16string& path) {
-    SetOverride(&Overrides::localAppData, path);
-}
-
-void OverrideHostsFilePath(const std::u16string& path) {
-    SetOverride(&Overrides::hosts, path);
 }
 
 }  // namespace Platform::Paths
