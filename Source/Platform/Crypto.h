@@ -11,7 +11,17 @@ namespace Platform {
 enum class HashAlgorithm { Sha1, Md5, Sha256 };
 
 // Digest length in bytes: 20 for SHA-1, 16 for MD5, 32 for SHA-256.
-std::size_t HashLength(HashAlgorithm algorithm);
+constexpr std::size_t HashLength(HashAlgorithm algorithm) {
+    switch (algorithm) {
+        case HashAlgorithm::Sha1:
+            return 20;
+        case HashAlgorithm::Md5:
+            return 16;
+        case HashAlgorithm::Sha256:
+            return 32;
+    }
+    return 0;
+}
 
 // Computes the digest of `size` bytes at `data` (data may be null when size is 0).
 // Returns the raw digest bytes, or an empty vector when the crypto service fails;

@@ -22,18 +22,6 @@ const EVP_MD* Digest(HashAlgorithm algorithm) {
 
 }  // namespace
 
-std::size_t HashLength(HashAlgorithm algorithm) {
-    switch (algorithm) {
-        case HashAlgorithm::Sha1:
-            return 20;
-        case HashAlgorithm::Md5:
-            return 16;
-        case HashAlgorithm::Sha256:
-            return 32;
-    }
-    return 0;
-}
-
 std::vector<std::uint8_t> ComputeHash(HashAlgorithm algorithm, const void* data, std::size_t size,
                                       unsigned long* errorNumber) {
     if (errorNumber != nullptr) {
