@@ -142,6 +142,22 @@ bool FileDownload::WaitWhilePaused() {
     return GoingOn();
 }
 
+FileDownload::Piece FileDownload::ReadPiece(std::vector<std::uint8_t>& buffer, std::size_t& got,
+                                            std::uint32_t& readError) {
+    got = 0;
+    if (!request_->Read(buffer.data(), buffer.size(), got)) {
+        readError = request_->LastError();
+        vesk::LogFailure(u"InternetReadFile Failed for: " + target_, static_cast<int>(readError),
+                         __FILE__, __LINE__);
+        return Piece::Failed;
+    }
+    if (got == 0) {
+        vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
+        return Piece::End;
+    }
+    return Piece::Data;
+}
+
 bool FileDownload::EnsureTargetDirectory() {
     const std::u16string directory = DirectoryOf(target_);
     if (directory.empty() || Platform::Files::Exists(directory))
@@ -249,13 +265,10 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
         if (!WaitWhilePaused())
             break;
         std::size_t got = 0;
-        if (!request_->Read(buffer.data(), buffer.size(), got)) {
-            readError = request_->LastError();
-            vesk::LogFailure(u"InternetReadFile Failed for: " + target_,
-                             static_cast<int>(readError), __FILE__, __LINE__);
+        const Piece piece = ReadPiece(buffer, got, readError);
+        if (piece == Piece::Failed) {
             readFailed = true;
-        } else if (got == 0) {
-            vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
+        } else if (piece == Piece::End) {
             reachedEnd = true;
         } else if (expectedSize_ && written + got > *expectedSize_) {
             vesk::LogFailure(u"Download: " + target_ + u" is longer than its listed " +
@@ -348,13 +361,10 @@ void FileDownload::RunToMemory() {
                 if (!WaitWhilePaused())
                     break;
                 std::size_t got = 0;
-                if (!request_->Read(buffer.data(), buffer.size(), got)) {
-                    readError = request_->LastError();
-                    vesk::LogFailure(u"InternetReadFile Failed for: " + target_,
-                                     static_cast<int>(readError), __FILE__, __LINE__);
+                const Piece piece = ReadPiece(buffer, got, readError);
+                if (piece == Piece::Failed) {
                     readFailed = true;
-                } else if (got == 0) {
-                    vesk::LogInfo(u"Finished file: " + target_, __FILE__, __LINE__);
+                } else if (piece == Piece::End) {
                     reachedEnd = true;
                 } else if (received.size() + got > replyCap_) {
                     vesk::LogFailure(u"FileDownload: reply larger than " +

@@ -117,6 +117,10 @@ private:
     bool EnsureTargetDirectory();
     // Waits while paused; false when the thread was asked to stop meanwhile.
     bool WaitWhilePaused();
+    // One read of the body into `buffer`; a failure (its number in `readError`) and the
+    // body's end are logged here, for both modes.
+    enum class Piece { Data, End, Failed };
+    Piece ReadPiece(std::vector<std::uint8_t>& buffer, std::size_t& got, std::uint32_t& readError);
     void Notify(bool finished);
     void SetState(DownloadState state) { state_.store(state, std::memory_order_release); }
 
