@@ -538,12 +538,10 @@ bool QueryText(HINTERNET request, DWORD level, std::size_t cap, std::wstring& te
     return true;
 }
 
-}  // namespace
-
-bool HttpRequest::QueryRawHeaders(std::string& headers) const {
-    headers.clear();
-    State& state = *state_;
-    if (state.phase != State::Phase::Replied) {
+// A text of the reply (HTTP_QUERY_*), as UTF-8, at most `cap` bytes.
+bool QueryReplyText(HttpRequest::State& state, DWORD what, DWORD cap, std::string& out) {
+    out.clear();
+    if (state.phase != HttpRequest::State::Phase::Replied) {
         return state.Fail(HttpError::IncorrectHandleState);
     }
     const std::lock_guard<std::mutex> lock(state.handleMutex);
@@ -552,30 +550,21 @@ bool HttpRequest::QueryRawHeaders(std::string& headers) const {
     }
     std::wstring text;
     DWORD error = 0;
-    if (!QueryText(state.request, HTTP_QUERY_RAW_HEADERS_CRLF, RawHeadersCap, text, error)) {
+    if (!QueryText(state.request, what, cap, text, error)) {
         return state.Fail(error);
     }
-    headers = Win32::NarrowToUtf8(text);
+    out = Win32::NarrowToUtf8(text);
     return true;
 }
 
+}  // namespace
+
+bool HttpRequest::QueryRawHeaders(std::string& headers) const {
+    return QueryReplyText(*state_, HTTP_QUERY_RAW_HEADERS_CRLF, RawHeadersCap, headers);
+}
+
 bool HttpRequest::QueryStatusText(std::string& text) const {
-    text.clear();
-    State& state = *state_;
-    if (state.phase != State::Phase::Replied) {
-        return state.Fail(HttpError::IncorrectHandleState);
-    }
-    const std::lock_guard<std::mutex> lock(state.handleMutex);
-    if (state.request == nullptr) {
-        return state.Fail(HttpError::IncorrectHandleState);
-    }
-    std::wstring wide;
-    DWORD error = 0;
-    if (!QueryText(state.request, HTTP_QUERY_STATUS_TEXT, 4096, wide, error)) {
-        return state.Fail(error);
-    }
-    text = Win32::NarrowToUtf8(wide);
-    return true;
+    return QueryReplyText(*state_, HTTP_QUERY_STATUS_TEXT, 4096, text);
 }
 
 bool HttpRequest::Read(void* buffer, std::size_t size, std::size_t& bytesRead) {
