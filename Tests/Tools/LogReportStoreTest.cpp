@@ -3,41 +3,19 @@
 #include "LogReportStore.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <nlohmann/json.hpp>
 
+#include "ReportBody.h"
 #include "TestFolder.h"
 
 namespace {
 
+using ToolsTest::Gzip;
 using ToolsTest::TestFolder;
+using ToolsTest::Utf16Le;
 
 constexpr const char* kComputerId = "0123456789abcdef0123456789abcdef01234567";
-
-std::string Gzip(const std::string& bytes) {
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, bytes.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-// ASCII text as UTF-16LE.
-std::string Utf16Le(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        out.push_back(c);
-        out.push_back('\0');
-    }
-    return out;
-}
 
 std::string Nested(int depth) {
     return std::string(static_cast<size_t>(depth), '[') +

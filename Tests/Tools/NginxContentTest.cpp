@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include <httplib.h>
-#include <zlib.h>
 
 #include <ctime>
 #include <memory>
@@ -29,6 +28,7 @@
 #include "EngineFixture.h"
 #include "ReleasePacker.h"
 #include "ReleaseServer.h"
+#include "ReportBody.h"
 #include "SignedPath.h"
 
 namespace DownloadSystem::Testing {
@@ -372,25 +372,6 @@ std::size_t CountFiles(const fs::path& folder) {
     return count;
 }
 
-std::string GzipOfUtf16(const std::string& ascii) {
-    std::string utf16;
-    for (char c : ascii) {
-        utf16 += c;
-        utf16 += '\0';
-    }
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, utf16.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(utf16.data());
-    stream.avail_in = static_cast<uInt>(utf16.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
 // The production shape: nginx in front (TLS, limits, content) and the release
 // server behind it on loopback, plain HTTP, for the download service alone.
 TEST_F(NginxContentTest, ServiceBehindNginxAnswersAndNginxEnforcesTheLimits) {
@@ -422,7 +403,8 @@ TEST_F(NginxContentTest, ServiceBehindNginxAnswersAndNginxEnforcesTheLimits) {
     ASSERT_TRUE(manifest) << httplib::to_string(manifest.error());
     EXPECT_EQ(nlohmann::json::parse(manifest->body)["download_subdir"], "plain/9.3");
 
-    auto stored = client.Post(Tools::kServiceEndpoint, report, GzipOfUtf16("[{\"message\":\"m\"}]"),
+    auto stored = client.Post(Tools::kServiceEndpoint, report,
+                              ToolsTest::Gzip(ToolsTest::Utf16Le("[{\"message\":\"m\"}]")),
                               "application/octet-stream");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->status, 200) << stored->body;

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <zlib.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,39 +20,18 @@
 #include <nlohmann/json.hpp>
 
 #include "ReleaseDescription.h"
+#include "ReportBody.h"
 #include "SignedPath.h"
 #include "TestCertificate.h"
 #include "TestFolder.h"
 
 namespace {
 
+using ToolsTest::Gzip;
 using ToolsTest::TestFolder;
+using ToolsTest::Utf16Le;
 
 constexpr const char* kComputerId = "0123456789abcdef0123456789abcdef01234567";
-
-// Gzip of `bytes` as the client's log file is written.
-std::string Gzip(const std::string& bytes) {
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&stream, bytes.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-std::string Utf16Le(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) {
-        out.push_back(static_cast<char>(c & 0xFF));
-        out.push_back(static_cast<char>(c >> 8));
-    }
-    return out;
-}
 
 // A plain TCP connection to the server that the test drives byte by byte.
 int ConnectRaw(int port) {
