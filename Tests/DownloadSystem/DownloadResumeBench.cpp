@@ -13,25 +13,13 @@
 
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/FileDownload.h"
+#include "PatternCrc.h"
 #include "Servers/HttpsServer.h"
 #include "Support/StringUtils.h"
 
 namespace {
 
-// The CRC-32 of the server's pattern body, computed in blocks.
-std::uint32_t PatternCrc(std::uint64_t size) {
-    DownloadSystem::CRC crc;
-    std::vector<unsigned char> block(1 << 20);
-    std::uint32_t result = 0;
-    for (std::uint64_t at = 0; at < size; at += block.size()) {
-        const std::size_t length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at));
-        for (std::size_t i = 0; i < length; ++i)
-            block[i] = TestServers::PatternByte(at + i);
-        result = crc.Extend(result, block.data(), length);
-    }
-    return result;
-}
+using DownloadSystem::Testing::PatternCrc;
 
 // Body bytes the server sent for one request: the cut, a range to the end, or the whole.
 std::uint64_t BytesServed(const TestServers::RecordedRequest& request, bool first,
