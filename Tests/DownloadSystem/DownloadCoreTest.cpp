@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -16,6 +14,7 @@
 
 #include "Configuration.h"
 #include "EngineFixture.h"
+#include "FileSizeLimit.h"
 #include "Support/Formatting.h"
 
 namespace DownloadSystem::Testing {
@@ -440,21 +439,12 @@ TEST_F(DownloadCoreTest, AFullDiskEndsTheDownloadWithOneEntryAndKeepsVerifiedFil
     WriteFile(Local("Data-1a.bin"), small);
 
     // The file-size limit refuses the write like a full disk.
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = 512 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     {
+        FileSizeLimit limit(512 * 1024);
+        ASSERT_TRUE(limit.Applied());
         DownloadCore core;
         RunDownload(core);
     }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
 
     const auto messages = vesk::GetErrorMessages();
     ASSERT_EQ(messages.size(), 1u);

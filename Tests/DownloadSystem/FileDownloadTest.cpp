@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -18,6 +15,7 @@
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/Connection.h"
 #include "DownloadSystem/HttpVerb.h"
+#include "FileSizeLimit.h"
 #include "Servers/HttpsServer.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
@@ -27,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using DownloadSystem::DownloadState;
 using DownloadSystem::FileDownload;
+using DownloadSystem::Testing::FileSizeLimit;
 using TestServers::CertificateKind;
 using TestServers::HttpsServer;
 using TestServers::PatternByte;
@@ -354,22 +353,14 @@ TEST_F(FileDownloadTest, ABodyLongerThanTheListedSizeFailsEachAttemptAtOnce) {
 TEST_F(FileDownloadTest, AFailedWriteEndsTheRunWithOneEntryAndRemovesThePart) {
     // The file-size limit gives the same failed write as a full disk (EFBIG, not ENOSPC).
     server_.SetReply("/big.bin", Reply::Pattern(4 * 1024 * 1024));
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 256 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-
     FileDownload worker;
     Configure(worker, "/big.bin");
     worker.SetExpectedCrc(CrcOf(PatternText(4 * 1024 * 1024)));
-    RunToFile(worker, "big.bin");
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
+    {
+        FileSizeLimit limit(256 * 1024);
+        ASSERT_TRUE(limit.Applied());
+        RunToFile(worker, "big.bin");
+    }
 
     EXPECT_EQ(worker.GetState(), DownloadState::WriteFailed);
     EXPECT_FALSE(worker.Succeeded());
