@@ -32,7 +32,15 @@ struct CpuidLeaf0 {
     std::uint32_t edx = 0;
 
     // The 12-character vendor text, e.g. "GenuineIntel" (EBX, EDX, ECX in that order).
-    std::string Vendor() const;
+    std::string Vendor() const {
+        std::string vendor;
+        for (const std::uint32_t reg : {ebx, edx, ecx}) {
+            for (int shift = 0; shift < 32; shift += 8) {
+                vendor += static_cast<char>((reg >> shift) & 0xFF);
+            }
+        }
+        return vendor;
+    }
 };
 
 // False with all registers zero and ENOSYS on processors without CPUID.

@@ -177,16 +177,6 @@ bool ReadSystemVolumeId(std::string& id) {
     return false;
 }
 
-std::string CpuidLeaf0::Vendor() const {
-    std::string vendor;
-    for (const std::uint32_t reg : {ebx, edx, ecx}) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            vendor += static_cast<char>((reg >> shift) & 0xFF);
-        }
-    }
-    return vendor;
-}
-
 bool ReadCpuidLeaf0(CpuidLeaf0& leaf) {
     leaf = {};
 #if defined(__x86_64__) || defined(__i386__)

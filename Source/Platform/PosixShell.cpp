@@ -81,26 +81,10 @@ bool Spawn(const std::string& program, const std::string& argument, const std::s
     return true;
 }
 
-bool StartsWith(const std::u16string& text, std::u16string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= u'A' && c <= u'Z') {
-            c = static_cast<char16_t>(c - u'A' + u'a');
-        }
-        if (c != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool OpenWebPage(const std::u16string& address) {
-    if (!StartsWith(address, u"https://") && !StartsWith(address, u"http://")) {
+    if (!IsWebAddress(address)) {
         errno = EINVAL;
         return false;
     }

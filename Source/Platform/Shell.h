@@ -9,8 +9,27 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace Platform::Shell {
+
+// True for an http:// or https:// address (the scheme in any letter case): the only
+// texts OpenWebPage hands to the system.
+inline bool IsWebAddress(std::u16string_view address) {
+    const auto startsWith = [address](std::u16string_view scheme) {
+        if (address.size() < scheme.size())
+            return false;
+        for (std::size_t i = 0; i < scheme.size(); ++i) {
+            char16_t c = address[i];
+            if (c >= u'A' && c <= u'Z')
+                c = static_cast<char16_t>(c - u'A' + u'a');
+            if (c != scheme[i])
+                return false;
+        }
+        return true;
+    };
+    return startsWith(u"http://") || startsWith(u"https://");
+}
 
 // Opens an http:// or https:// address in the user's browser (Linux: "xdg-open
 // <address>", found on PATH). Any other text is refused with EINVAL, so this call

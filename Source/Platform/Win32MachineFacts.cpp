@@ -66,16 +66,6 @@ bool ReadSystemVolumeId(std::string& id) {
     return !id.empty();
 }
 
-std::string CpuidLeaf0::Vendor() const {
-    std::string vendor;
-    for (const std::uint32_t reg : {ebx, edx, ecx}) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            vendor += static_cast<char>((reg >> shift) & 0xFF);
-        }
-    }
-    return vendor;
-}
-
 bool ReadCpuidLeaf0(CpuidLeaf0& leaf) {
     leaf = {};
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;

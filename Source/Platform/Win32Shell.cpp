@@ -57,22 +57,6 @@ bool Execute(const wchar_t* verb, const std::wstring& file, const wchar_t* direc
     return false;
 }
 
-bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= u'A' && c <= u'Z') {
-            c = static_cast<char16_t>(c - u'A' + u'a');
-        }
-        if (c != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsRelative(const std::wstring& path) {
     const bool drive = path.size() >= 2 && path[1] == L':';
     const bool rooted = !path.empty() && (path[0] == L'\\' || path[0] == L'/');
@@ -83,8 +67,7 @@ bool IsRelative(const std::wstring& path) {
 
 bool OpenWebPage(const std::u16string& address) {
     std::wstring native;
-    if (!(StartsWithNoCase(address, u"http://") || StartsWithNoCase(address, u"https://")) ||
-        !Win32::ToNativePath(address, native)) {
+    if (!IsWebAddress(address) || !Win32::ToNativePath(address, native)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
