@@ -7,19 +7,19 @@
 #include <utility>
 
 #include "Platform/Files.h"
+#include "Platform/FilesBackend.h"
 #include "Platform/PosixText.h"
 
 namespace Platform {
 
-namespace {
-
-// Closes a descriptor without disturbing the caller's errno: a close on a failure
-// path must not replace the error that caused it.
+// A close on a failure path must not replace the errno that caused it.
 void CloseQuietly(int descriptor) {
     const int saved = errno;
     ::close(descriptor);
     errno = saved;
 }
+
+namespace {
 
 int OpenNative(const std::u16string& path, int flags, mode_t mode) {
     std::string native;
@@ -42,24 +42,6 @@ bool StatNative(const std::u16string& path, struct stat& info) {
 }
 
 }  // namespace
-
-File::~File() {
-    if (descriptor_ >= 0) {
-        CloseQuietly(descriptor_);
-    }
-}
-
-File::File(File&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        if (descriptor_ >= 0) {
-            CloseQuietly(descriptor_);
-        }
-        descriptor_ = std::exchange(other.descriptor_, -1);
-    }
-    return *this;
-}
 
 File File::OpenForReading(const std::u16string& path) {
     const int descriptor = OpenNative(path, O_RDONLY, 0);

@@ -2,6 +2,7 @@
 // (_open_osfhandle) so File keeps one small integer on every platform; ReadFile,
 // WriteFile, GetFileSizeEx, GetFileAttributesExW, DeleteFileW, CreateDirectoryW.
 #include "Platform/Files.h"
+#include "Platform/FilesBackend.h"
 
 #include <windows.h>
 
@@ -15,6 +16,12 @@
 
 namespace Platform {
 
+void CloseQuietly(int descriptor) {
+    const DWORD saved = GetLastError();
+    _close(descriptor);
+    SetLastError(saved);
+}
+
 namespace {
 
 HANDLE NativeHandle(int descriptor) {
@@ -23,11 +30,6 @@ HANDLE NativeHandle(int descriptor) {
 
 // Closes without disturbing the caller's last error: a close on a failure path must not
 // replace the error that caused it.
-void CloseQuietly(int descriptor) {
-    const DWORD saved = GetLastError();
-    _close(descriptor);
-    SetLastError(saved);
-}
 
 int OpenNative(const std::u16string& path, DWORD access, DWORD share, DWORD disposition,
                int runtimeFlags) {
@@ -56,24 +58,6 @@ bool ReadAttributes(const std::u16string& path, WIN32_FILE_ATTRIBUTE_DATA& data)
 }
 
 }  // namespace
-
-File::~File() {
-    if (descriptor_ >= 0) {
-        CloseQuietly(descriptor_);
-    }
-}
-
-File::File(File&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        if (descriptor_ >= 0) {
-            CloseQuietly(descriptor_);
-        }
-        descriptor_ = std::exchange(other.descriptor_, -1);
-    }
-    return *this;
-}
 
 File File::OpenForReading(const std::u16string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
