@@ -11,6 +11,9 @@ BufferedFileWriter::BufferedFileWriter(Platform::File& file) : file_(file) {
 
 bool BufferedFileWriter::Write(const void* data, std::size_t length) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
+    // Checked while the piece is still in the cache; a failed write makes the checksum
+    // meaningless anyway (HasFailed).
+    crc_ = ExtendCrc32(crc_, bytes, length);
     while (length > 0) {
         const std::size_t room = BufferSize - buffer_.size();
         const std::size_t take = length < room ? length : room;
@@ -27,9 +30,7 @@ bool BufferedFileWriter::Flush() {
     if (buffer_.empty())
         return true;
     const bool written = file_.Write(buffer_.data(), buffer_.size());
-    if (written)
-        crc_ = ExtendCrc32(crc_, buffer_.data(), buffer_.size());
-    else
+    if (!written)
         failed_ = true;
     buffer_.clear();
     return written;

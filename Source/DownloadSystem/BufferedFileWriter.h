@@ -13,9 +13,9 @@ namespace DownloadSystem {
 
 class BufferedFileWriter {
 public:
-    // Large enough that a write costs little next to its bytes, small enough to keep
-    // the worker's memory flat.
-    static constexpr std::size_t BufferSize = 1 << 20;
+    // Large enough that a write costs little next to its bytes, small enough to stay in
+    // the cache while the kernel copies it (larger buffers measured slower).
+    static constexpr std::size_t BufferSize = 64 * 1024;
 
     // Writes into `file`, which must stay open while this object is used.
     explicit BufferedFileWriter(Platform::File& file);
@@ -30,7 +30,8 @@ public:
 
     // True once any write failed: the file then may not hold what was given.
     bool HasFailed() const { return failed_; }
-    // The CRC-32 of every byte written so far; meaningful only when nothing failed.
+    // The CRC-32 of every byte given so far; meaningful only when nothing failed and the
+    // last bytes were flushed.
     std::uint32_t Crc() const { return crc_; }
 
 private:
