@@ -1,22 +1,22 @@
 // CRC-32 (the reflected 0x04C11DB7 checksum that zlib and PNG use) over memory and over files.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace DownloadSystem {
 
-// Each user owns its own object; the table is not shared between threads.
+// Each user owns its own object. The checksum comes from the engine's one CRC-32
+// routine (Crc32Routine.h), which keeps no state, so an object is ready at once.
 class CRC {
 public:
-    // Builds the table, so a fresh object can Compute at once.
-    CRC();
+    CRC() = default;
     virtual ~CRC() = default;
 
-    // Fills the lookup table (entry 1 is 0x77073096, entry 128 is 0xEDB88320).
-    void BuildTable();
+    // Kept for callers written against a table-driven checksum: the routine needs no
+    // table of its own, so there is nothing to build.
+    void BuildTable() {}
 
     // The CRC-32 of `length` bytes; 0 for no bytes or a negative length.
     // Check value: "123456789" gives 0xCBF43926.
@@ -29,9 +29,6 @@ public:
     // The CRC-32 of a whole file, read in blocks so memory stays small whatever its size.
     // False when the file cannot be opened or read; nothing is logged here.
     bool ComputeFile(const std::u16string& path, std::uint32_t& crc) const;
-
-private:
-    std::array<std::uint32_t, 256> table_{};
 };
 
 }  // namespace DownloadSystem
