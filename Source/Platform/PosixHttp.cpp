@@ -1,6 +1,8 @@
-// Http service on libcurl: each request owns one easy handle in its own multi handle, driven only
-// inside the caller's calls. Replies are paused when the small read buffer is full and uploads
-// are paused until the caller hands over the next piece, so no body is ever held whole.
+// Http service on libcurl: each request owns one easy handle in a multi handle of its own while it
+// runs, driven only inside the caller's calls. Replies are paused when the small read buffer is
+// full and uploads are paused until the caller hands over the next piece, so no body is ever held
+// whole. A request without a body borrows its multi handle from the pool of persistent
+// connections and gives it back when its reply ended cleanly.
 #include "Platform/Http.h"
 
 #include <curl/curl.h>
@@ -18,6 +20,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "Platform/PosixHttpPool.h"
 
 namespace Platform {
 
@@ -62,6 +66,15 @@ std::string ExtraAuthorityFile() {
     return {};
 }
 
+// Names the extra bundle as it is now (name, size and time), so a changed bundle is noticed.
+std::string TrustKey(const std::string& file) {
+    struct stat info {};
+    if (file.empty() || ::stat(file.c_str(), &info) != 0)
+        return file;
+    return file + '\n' + std::to_string(info.st_size) + '\n' +
+           std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec);
+}
+
 // The trusted authorities, parsed once per process and shared by every connection: the
 // system store libcurl would otherwise parse again for each one (its built-in CA file
 // and folder, milliseconds of CPU per connection) plus the extra bundle. A changed
@@ -71,7 +84,7 @@ public:
     // A new reference to the store for `extraFile`, or null when a bundle cannot be read.
     X509_STORE* Get(const std::string& extraFile) {
         std::lock_guard<std::mutex> guard(mutex_);
-        const std::string key = KeyOf(extraFile);
+        const std::string key = TrustKey(extraFile);
         if (store_ == nullptr || key != key_) {
             X509_STORE* fresh = Build(extraFile);
             if (fresh == nullptr)
@@ -86,14 +99,6 @@ public:
     }
 
 private:
-    static std::string KeyOf(const std::string& file) {
-        struct stat info {};
-        if (file.empty() || ::stat(file.c_str(), &info) != 0)
-            return file;
-        return file + '\n' + std::to_string(info.st_size) + '\n' +
-               std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec);
-    }
-
     // libcurl's built-in CA file and folder, as it would load them itself.
     static void SystemLocations(std::string& file, std::string& folder) {
         CURL* probe = curl_easy_init();
@@ -335,6 +340,7 @@ struct HttpRequest::State {
     std::string verb;
     bool secure = false;
     std::string authorityFile;
+    std::string trustKey;  // connections made under another trust are not reused
 
     std::uint32_t lastError = 0;
     std::string lastErrorText;
@@ -342,6 +348,7 @@ struct HttpRequest::State {
 
     // The transfer.
     CURLM* multi = nullptr;
+    bool pooled = false;  // multi came from the pool and goes back when the reply ended cleanly
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
     bool started = false;
@@ -381,13 +388,20 @@ struct HttpRequest::State {
     }
 
     void ReleaseTransfer() {
+        // A reply read to its end leaves its connection fit for the next request; one cut
+        // short would carry the rest of its body into it.
+        const bool reusable = pooled && done && result == CURLE_OK && !failed;
         if (easy != nullptr) {
             if (multi != nullptr)
                 curl_multi_remove_handle(multi, easy);
             curl_easy_cleanup(easy);
         }
-        if (multi != nullptr)
-            curl_multi_cleanup(multi);
+        if (multi != nullptr) {
+            if (reusable)
+                HttpPool::Give(multi, trustKey);
+            else
+                curl_multi_cleanup(multi);
+        }
         if (headerList != nullptr)
             curl_slist_free_all(headerList);
         easy = nullptr;
@@ -486,15 +500,6 @@ struct HttpRequest::State {
             if (session.cancel && session.cancel())
                 return Abandon(HttpError::OperationCancelled, "cancelled by the caller");
             auto now = Clock::now();
-            if (!connected) {
-                curl_off_t at = 0;
-                curl_easy_getinfo(
-                    easy, secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T, &at);
-                if (at > 0) {
-                    connected = true;
-                    lastActivity = now;
-                }
-            }
             // Idle time counts only while the other side is expected to act.
             std::uint32_t limit = pendingSize > 0 ? session.sendTimeout : session.receiveTimeout;
             bool waitingOnServer = pendingSize > 0 || !recvPaused;
@@ -590,6 +595,15 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return length;
 }
 
+// Called once the connection, new or reused, is ready for the request: from here on the
+// server's silences count against the time-outs instead of libcurl's connect time-out.
+int OnConnected(void* user, char*, char*, int, int) {
+    auto* s = static_cast<HttpRequest::State*>(user);
+    s->connected = true;
+    s->lastActivity = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
 size_t OnUpload(char* out, size_t size, size_t count, void* user) {
     auto* s = static_cast<HttpRequest::State*>(user);
     s->readCalled = true;
@@ -669,6 +683,7 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
         s.url += "/";
     s.url += objectName;
     s.authorityFile = ExtraAuthorityFile();
+    s.trustKey = TrustKey(s.authorityFile);
     s.open = true;
     return true;
 }
@@ -704,7 +719,10 @@ bool StartTransfer(HttpRequest::State& s, std::string_view headers, bool withBod
         s.failed = true;
         return s.Fail(HttpError::InvalidParameter, "malformed header text");
     }
-    s.multi = curl_multi_init();
+    // A request with a body gets a connection of its own: a reused one that turned out closed
+    // would need the body sent again, which a streamed upload cannot do.
+    s.pooled = !withBody;
+    s.multi = s.pooled ? HttpPool::Take(s.trustKey) : curl_multi_init();
     s.easy = curl_easy_init();
     if (s.multi == nullptr || s.easy == nullptr) {
         s.failed = true;
@@ -733,6 +751,8 @@ bool StartTransfer(HttpRequest::State& s, std::string_view headers, bool withBod
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &s);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &s);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnConnected);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, &s);
     if (s.verb == "HEAD" && !withBody) {
         curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
     } else if (s.verb == "GET" && !withBody) {
