@@ -2,7 +2,7 @@
 // engine's one CRC-32 routine.
 #include "DownloadSystem/CRC.h"
 
-#include <vector>
+#include <memory>
 
 #include "DownloadSystem/Crc32Routine.h"
 #include "Platform/Files.h"
@@ -11,8 +11,17 @@ namespace DownloadSystem {
 
 namespace {
 
-// Large blocks keep the read calls few; the block is this object's only memory.
+// Large blocks keep the read calls few. A smaller file gets a block of its own size: most
+// files of a release are small, and a full block for each would be allocated and faulted
+// in again and again.
 constexpr std::size_t FileBlockSize = 1 << 20;
+
+std::size_t BlockSizeFor(const Platform::File& file) {
+    std::uint64_t size = 0;
+    if (!file.Size(size) || size >= FileBlockSize)
+        return FileBlockSize;
+    return static_cast<std::size_t>(size) + 1;  // the one more byte sees the end at once
+}
 
 }  // namespace
 
@@ -28,17 +37,24 @@ std::uint32_t CRC::Compute(const void* data, std::int32_t length) const {
 
 bool CRC::ComputeFile(const std::u16string& path, std::uint32_t& crc) const {
     Platform::File file = Platform::File::OpenForReading(path);
-    if (!file.IsOpen())
-        return false;
-    std::vector<std::uint8_t> block(FileBlockSize);
+    std::uint64_t bytes = 0;
+    return file.IsOpen() && ComputeOpenFile(file, crc, bytes);
+}
+
+bool CRC::ComputeOpenFile(Platform::File& file, std::uint32_t& crc, std::uint64_t& bytes) const {
+    const std::size_t blockSize = BlockSizeFor(file);
+    // Filled by the reads, so never cleared first.
+    const auto block = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize);
     std::uint32_t result = 0;
+    bytes = 0;
     for (;;) {
         std::size_t got = 0;
-        if (!file.Read(block.data(), block.size(), got))
+        if (!file.Read(block.get(), blockSize, got))
             return false;
         if (got == 0)
             break;
-        result = Extend(result, block.data(), got);
+        result = Extend(result, block.get(), got);
+        bytes += got;
     }
     crc = result;
     return true;

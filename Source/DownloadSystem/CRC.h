@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+namespace Platform {
+class File;
+}
+
 namespace DownloadSystem {
 
 // Each user owns its own object. The checksum comes from the engine's one CRC-32
@@ -29,6 +33,10 @@ public:
     // The CRC-32 of a whole file, read in blocks so memory stays small whatever its size.
     // False when the file cannot be opened or read; nothing is logged here.
     bool ComputeFile(const std::u16string& path, std::uint32_t& crc) const;
+
+    // The same over an open file from its current position to its end; `bytes` is how much
+    // was read. On a failed read the system's error stays for the caller to fetch.
+    bool ComputeOpenFile(Platform::File& file, std::uint32_t& crc, std::uint64_t& bytes) const;
 };
 
 }  // namespace DownloadSystem

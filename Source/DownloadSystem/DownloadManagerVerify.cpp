@@ -3,7 +3,6 @@
 // come, so a check needs the same small buffer whatever the file's size.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/DownloadManager.h"
@@ -14,8 +13,6 @@
 namespace DownloadSystem {
 
 namespace {
-
-constexpr std::size_t ReadBlockSize = 1 << 20;
 
 enum class ReadResult { Read, OpenFailed, ReadFailed };
 
@@ -32,20 +29,10 @@ ReadResult ChecksumFile(const std::u16string& path, FileChecksum& out) {
         out.errorNumber = Platform::LastSystemError();
         return ReadResult::OpenFailed;
     }
-    std::vector<unsigned char> block(ReadBlockSize);
-    const CRC table;
     std::uint32_t crc = 0;
-    for (;;) {
-        std::size_t got = 0;
-        if (!file.Read(block.data(), block.size(), got)) {
-            out.errorNumber = Platform::LastSystemError();
-            return ReadResult::ReadFailed;
-        }
-        if (got == 0) {
-            break;
-        }
-        crc = table.Extend(crc, block.data(), got);
-        out.bytes += got;
+    if (!CRC().ComputeOpenFile(file, crc, out.bytes)) {
+        out.errorNumber = Platform::LastSystemError();
+        return ReadResult::ReadFailed;
     }
     out.crc = crc;
     return ReadResult::Read;

@@ -71,8 +71,8 @@ std::string TrustKey(const std::string& file) {
     struct stat info {};
     if (file.empty() || ::stat(file.c_str(), &info) != 0)
         return file;
-    return file + '\n' + std::to_string(info.st_size) + '\n' +
-           std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec);
+    return file + '\n' + std::to_string(info.st_size) + '\n' + std::to_string(info.st_mtim.tv_sec) +
+           '.' + std::to_string(info.st_mtim.tv_nsec);
 }
 
 // The trusted authorities, parsed once per process and shared by every connection: the

@@ -1,6 +1,7 @@
 // The error log's store and its recording, formatting and file-writing operations.
 #include "Support/ErrorLog.h"
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <string>
@@ -15,11 +16,62 @@ namespace vesk {
 
 namespace {
 
+// One recorded entry; its texts live back to back in the store's one text buffer. A run of
+// thousands of files records thousands of entries from many short-lived threads: kept as
+// objects of their own, they would be small allocations scattered among each thread's
+// transfer buffers, holding those pages after the buffers are freed.
+struct EntryRecord {
+    std::size_t message;  // offsets into Store::text; each text runs to the next offset
+    std::size_t detailed;
+    std::size_t file;
+    std::size_t end;
+    int errorNumber;
+    int line;
+};
+
 struct Store {
     CriticalSection lock;
-    std::vector<ErrorInfo> entries;
+    std::vector<EntryRecord> entries;
+    std::string text;
     std::vector<std::string> errorMessages;
     std::vector<std::string> userMessages;
+
+    void Add(std::string_view message, std::string_view detailed, std::string_view file,
+             int errorNumber, int line) {
+        EntryRecord entry{};
+        entry.message = text.size();
+        text += message;
+        entry.detailed = text.size();
+        text += detailed;
+        entry.file = text.size();
+        text += file;
+        entry.end = text.size();
+        entry.errorNumber = errorNumber;
+        entry.line = line;
+        entries.push_back(entry);
+    }
+
+    std::string_view Message(const EntryRecord& entry) const {
+        return std::string_view(text).substr(entry.message, entry.detailed - entry.message);
+    }
+    std::string_view Detailed(const EntryRecord& entry) const {
+        return std::string_view(text).substr(entry.detailed, entry.file - entry.detailed);
+    }
+    std::string_view File(const EntryRecord& entry) const {
+        return std::string_view(text).substr(entry.file, entry.end - entry.file);
+    }
+
+    ErrorInfo ToErrorInfo(std::size_t index) const {
+        const EntryRecord& entry = entries[index];
+        return {
+            {"message", Message(entry)},
+            {"detailed_message", Detailed(entry)},
+            {"error_number", entry.errorNumber},
+            {"file", File(entry)},
+            {"line", entry.line},
+            {"log_index", index},
+        };
+    }
 };
 
 // Never destroyed: threads still recording while the process exits find it intact.
@@ -99,15 +151,7 @@ std::string Record(std::string_view message, int errorNumber, bool hasErrorPart,
     }
     text += Location(file, line);
 
-    ErrorInfo entry = {
-        {"message", cleanMessage},
-        {"detailed_message", part.detailed},
-        {"error_number", hasErrorPart ? errorNumber : 0},
-        {"file", cleanFile},
-        {"line", line},
-        {"log_index", store.entries.size()},
-    };
-    store.entries.push_back(std::move(entry));
+    store.Add(cleanMessage, part.detailed, cleanFile, hasErrorPart ? errorNumber : 0, line);
     if (reportError) {
         store.errorMessages.push_back(cleanMessage);
     }
@@ -190,20 +234,16 @@ std::size_t GetErrorCount() {
 bool HasLoggedErrors() {
     Store& store = TheStore();
     CriticalSectionLock lock(store.lock);
-    for (const ErrorInfo& entry : store.entries) {
-        if (entry.value("error_number", 0) != 0) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(store.entries.begin(), store.entries.end(),
+                       [](const EntryRecord& entry) { return entry.errorNumber != 0; });
 }
 
 nlohmann::json GetLogEntries() {
     Store& store = TheStore();
     CriticalSectionLock lock(store.lock);
     nlohmann::json entries = nlohmann::json::array();
-    for (const ErrorInfo& entry : store.entries) {
-        entries.push_back(entry);
+    for (std::size_t i = 0; i < store.entries.size(); ++i) {
+        entries.push_back(store.ToErrorInfo(i));
     }
     return entries;
 }
@@ -223,15 +263,18 @@ bool WriteLogFile(const std::string& path) {
     CriticalSectionLock lock(store.lock);
     std::string text;
     for (std::size_t i = 0; i < store.entries.size(); ++i) {
-        const ErrorInfo& entry = store.entries[i];
+        const EntryRecord& entry = store.entries[i];
         if (i > 0) {
             text += "\t\n";
         }
-        text += "Message: " + entry.value("message", std::string());
-        text += " Detailed Message: " + entry.value("detailed_message", std::string());
-        text += " Error Number: " + std::to_string(entry.value("error_number", 0));
-        text += " File: " + entry.value("file", std::string());
-        text += " Line: " + std::to_string(entry.value("line", 0));
+        text += "Message: ";
+        text += store.Message(entry);
+        text += " Detailed Message: ";
+        text += store.Detailed(entry);
+        text += " Error Number: " + std::to_string(entry.errorNumber);
+        text += " File: ";
+        text += store.File(entry);
+        text += " Line: " + std::to_string(entry.line);
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (out) {
@@ -250,6 +293,7 @@ void ClearErrors() {
     Store& store = TheStore();
     CriticalSectionLock lock(store.lock);
     store.entries.clear();
+    store.text.clear();
     store.errorMessages.clear();
 }
 
