@@ -347,6 +347,67 @@ TEST(HttpTest, SilentServerFailsAfterTheReceiveTimeout) {
     EXPECT_EQ(body.size(), 1000u);
 }
 
+// Each step is a GET on a new session, as each download opens its own: a connection is reused
+// only after a reply read to its end, and a server's silence on a reused one still times out.
+TEST(HttpTest, ConnectionsAreReusedOnlyAfterAWholeReply) {
+    HttpsServer server;
+    server.SetReply("/small", Reply::Pattern(1000));
+    server.SetReply("/large", Reply::Pattern(1000000));
+    Reply dropped = Reply::Pattern(1000);
+    dropped.dropIdle = true;
+    server.SetReply("/dropped", dropped);
+    Reply silent;
+    silent.silent = true;
+    server.SetReply("/silent", silent);
+
+    struct Step {
+        const char* path;
+        std::size_t readLimit;  // the caller stops reading after this much
+        bool reusesConnection;
+    };
+    const Step steps[] = {
+        {"/small", SIZE_MAX, false},   // the first connection
+        {"/small", SIZE_MAX, true},    // whole reply before: reused
+        {"/large", 4096, true},        // reused, but left with most of its body unread...
+        {"/small", SIZE_MAX, false},   // ...so not reused: no stale body bytes here
+        {"/dropped", SIZE_MAX, true},  // the server closes it afterwards without a word...
+        {"/small", SIZE_MAX, false},   // ...which the next request survives
+    };
+    for (const Step& step : steps) {
+        const std::size_t before = server.ConnectionCount();
+        Exchange exchange(server.Address(), "GET", step.path);
+        ASSERT_TRUE(exchange.request.Send("")) << step.path;
+        std::string body;
+        if (step.readLimit == SIZE_MAX) {
+            EXPECT_TRUE(ReadBody(exchange.request, 4096, body)) << step.path;
+            EXPECT_EQ(body.size(), 1000u) << step.path;
+        } else {
+            std::string piece(step.readLimit, '\0');
+            std::size_t got = 0;
+            ASSERT_TRUE(exchange.request.Read(piece.data(), piece.size(), got));
+            body.assign(piece.data(), got);
+        }
+        EXPECT_TRUE(IsPattern(body)) << step.path;
+        // A dropped connection found closed before or after the request went out: either way
+        // the request is answered over one new connection.
+        EXPECT_EQ(server.ConnectionCount(), before + (step.reusesConnection ? 0 : 1))
+            << step.path;
+    }
+
+    Exchange warm(server.Address(), "GET", "/small");
+    ASSERT_TRUE(warm.request.Send(""));
+    std::string body;
+    ASSERT_TRUE(ReadBody(warm.request, 4096, body));
+    warm.request.Close();
+    const std::size_t before = server.ConnectionCount();
+    Exchange waiting(server.Address(), "GET", "/silent", 300);
+    const auto start = Clock::now();
+    EXPECT_FALSE(waiting.request.Send(""));
+    EXPECT_EQ(waiting.request.LastError(), HttpError::Timeout);
+    EXPECT_LT(Clock::now() - start, 20s);
+    EXPECT_EQ(server.ConnectionCount(), before);  // it was the reused connection that waited
+}
+
 TEST(HttpTest, CutConnectionsFailTheRead) {
     HttpsServer server;
     Reply cut = Reply::Pattern(200000);

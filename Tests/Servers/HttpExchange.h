@@ -61,6 +61,7 @@ struct Reply {
     bool endless = false;                    // chunked body of pattern bytes that never ends
     bool closeAfter = false;                 // "Connection: close" and close after the reply
     bool closeDelimited = false;             // no Content-Length: the body ends at the close
+    bool dropIdle = false;                   // close after the whole reply without saying so
 
     static Reply Text(int status, std::string body) {
         Reply reply;

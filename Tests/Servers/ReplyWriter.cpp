@@ -274,7 +274,7 @@ AfterReply WriteReply(TlsStream& stream, const RecordedRequest& request, const R
     }
     if (reply.dropAfter && *reply.dropAfter < length)
         return reply.resetOnDrop ? AfterReply::CutWithReset : AfterReply::Cut;
-    return closing ? AfterReply::Close : AfterReply::KeepAlive;
+    return closing || reply.dropIdle ? AfterReply::Close : AfterReply::KeepAlive;
 }
 
 }  // namespace TestServers
