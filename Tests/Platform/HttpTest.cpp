@@ -390,8 +390,7 @@ TEST(HttpTest, ConnectionsAreReusedOnlyAfterAWholeReply) {
         EXPECT_TRUE(IsPattern(body)) << step.path;
         // A dropped connection found closed before or after the request went out: either way
         // the request is answered over one new connection.
-        EXPECT_EQ(server.ConnectionCount(), before + (step.reusesConnection ? 0 : 1))
-            << step.path;
+        EXPECT_EQ(server.ConnectionCount(), before + (step.reusesConnection ? 0 : 1)) << step.path;
     }
 
     Exchange warm(server.Address(), "GET", "/small");
