@@ -591,7 +591,10 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
         s->recvPaused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
-    s->buffer.insert(s->buffer.end(), data, data + length);
+    // As bytes of the buffer's own type, so the copy is one memmove rather than a loop that
+    // converts each char.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    s->buffer.insert(s->buffer.end(), bytes, bytes + length);
     return length;
 }
 
