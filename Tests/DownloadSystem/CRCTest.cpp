@@ -65,18 +65,24 @@ TEST(CRCTest, PiecesGiveTheChecksumOfTheWhole) {
     EXPECT_EQ(running, whole);
 }
 
+// Sizes around the read block, which a file smaller than it gets at its own size.
 TEST(CRCTest, FileChecksumMatchesMemoryAndMissingFileFails) {
     const auto path = std::filesystem::temp_directory_path() / "sorvan-crc-test.bin";
-    std::string data(600 * 1024 + 13, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>(i * 31 + 7);
-    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<long>(data.size()));
-
+    constexpr std::size_t Block = 1 << 20;
     CRC crc;
-    std::uint32_t found = 1;
-    ASSERT_TRUE(crc.ComputeFile(vesk::StringUtils::ToWide(path.string()), found));
-    EXPECT_EQ(found, crc.Compute(data.data(), static_cast<std::int32_t>(data.size())));
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{1}, std::size_t{16384}, std::size_t{600 * 1024 + 13},
+          Block - 1, Block, Block + 1, 5 * Block / 2}) {
+        std::string data(size, '\0');
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<char>(i * 31 + 7);
+        std::ofstream(path, std::ios::binary).write(data.data(), static_cast<long>(data.size()));
+        std::uint32_t found = 1;
+        ASSERT_TRUE(crc.ComputeFile(vesk::StringUtils::ToWide(path.string()), found)) << size;
+        EXPECT_EQ(found, crc.Compute(data.data(), static_cast<std::int32_t>(data.size()))) << size;
+    }
     std::filesystem::remove(path);
+    std::uint32_t found = 1;
     EXPECT_FALSE(crc.ComputeFile(vesk::StringUtils::ToWide(path.string()), found));
 }
 
