@@ -22,6 +22,7 @@
 #include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "ClientConfiguration.h"
 #include "DownloadSystem/FileDownload.h"
@@ -82,19 +83,29 @@ int RunToEnd(const std::vector<std::string>& args, const fs::path& log) {
     return status;
 }
 
-std::uint16_t FreePort() {
+bool CanBind(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    std::uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
+    address.sin_port = htons(port);
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    return port;
+    return ok;
+}
+
+// A free port below the system's ephemeral range: the servers other tests bind to port 0
+// are never handed it between this pick and nginx's own bind.
+std::uint16_t FreePort() {
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(20000, 32000);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = static_cast<std::uint16_t>(pick(random));
+        if (CanBind(port)) {
+            return port;
+        }
+    }
+    return 0;
 }
 
 bool Accepts(std::uint16_t port) {
