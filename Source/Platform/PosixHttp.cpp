@@ -56,24 +56,31 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// The extra CA bundle tests and the local demo use, named as curl's own tool names it.
-std::string ExtraAuthorityFile() {
-    for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-            return value;
-    }
-    return {};
-}
+// What a request trusts besides the system store: the extra CA bundle tests and the local demo
+// use, named as curl's own tool names it, and a key naming that bundle as it is now (name,
+// size and time), so a changed bundle is noticed. Taken once per request.
+struct Trust {
+    std::string file;
+    std::string key;
 
-// Names the extra bundle as it is now (name, size and time), so a changed bundle is noticed.
-std::string TrustKey(const std::string& file) {
-    struct stat info {};
-    if (file.empty() || ::stat(file.c_str(), &info) != 0)
-        return file;
-    return file + '\n' + std::to_string(info.st_size) + '\n' + std::to_string(info.st_mtim.tv_sec) +
-           '.' + std::to_string(info.st_mtim.tv_nsec);
-}
+    static Trust Current() {
+        Trust trust;
+        for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+            const char* value = std::getenv(name);
+            if (value != nullptr && *value != '\0') {
+                trust.file = value;
+                break;
+            }
+        }
+        struct stat info {};
+        trust.key = trust.file;
+        if (!trust.file.empty() && ::stat(trust.file.c_str(), &info) == 0)
+            trust.key += '\n' + std::to_string(info.st_size) + '\n' +
+                         std::to_string(info.st_mtim.tv_sec) + '.' +
+                         std::to_string(info.st_mtim.tv_nsec);
+        return trust;
+    }
+};
 
 // The trusted authorities, parsed once per process and shared by every connection: the
 // system store libcurl would otherwise parse again for each one (its built-in CA file
@@ -81,18 +88,17 @@ std::string TrustKey(const std::string& file) {
 // extra bundle (another name, size or time) builds a new store.
 class AuthorityCache {
 public:
-    // A new reference to the store for `extraFile`, or null when a bundle cannot be read.
-    X509_STORE* Get(const std::string& extraFile) {
+    // A new reference to the store for `trust`, or null when a bundle cannot be read.
+    X509_STORE* Get(const Trust& trust) {
         std::lock_guard<std::mutex> guard(mutex_);
-        const std::string key = TrustKey(extraFile);
-        if (store_ == nullptr || key != key_) {
-            X509_STORE* fresh = Build(extraFile);
+        if (store_ == nullptr || trust.key != key_) {
+            X509_STORE* fresh = Build(trust.file);
             if (fresh == nullptr)
                 return nullptr;
             if (store_ != nullptr)
                 X509_STORE_free(store_);
             store_ = fresh;
-            key_ = key;
+            key_ = trust.key;
         }
         X509_STORE_up_ref(store_);
         return store_;
@@ -145,7 +151,7 @@ private:
 CURLcode UseSharedAuthorities(CURL*, void* context, void* user) {
     // Never destroyed: connections on other threads may still use it at exit.
     static AuthorityCache* const cache = new AuthorityCache();
-    X509_STORE* store = cache->Get(*static_cast<const std::string*>(user));
+    X509_STORE* store = cache->Get(*static_cast<const Trust*>(user));
     if (store == nullptr)
         return CURLE_SSL_CACERT_BADFILE;
     SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(context), store);  // takes the reference
@@ -339,8 +345,7 @@ struct HttpRequest::State {
     std::string url;
     std::string verb;
     bool secure = false;
-    std::string authorityFile;
-    std::string trustKey;  // connections made under another trust are not reused
+    Trust trust;  // connections made under another trust are not reused
 
     std::uint32_t lastError = 0;
     std::string lastErrorText;
@@ -398,7 +403,7 @@ struct HttpRequest::State {
         }
         if (multi != nullptr) {
             if (reusable)
-                HttpPool::Give(multi, trustKey);
+                HttpPool::Give(multi, trust.key);
             else
                 curl_multi_cleanup(multi);
         }
@@ -685,8 +690,7 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
     if (objectName.empty() || objectName.front() != '/')
         s.url += "/";
     s.url += objectName;
-    s.authorityFile = ExtraAuthorityFile();
-    s.trustKey = TrustKey(s.authorityFile);
+    s.trust = Trust::Current();
     s.open = true;
     return true;
 }
@@ -725,7 +729,7 @@ bool StartTransfer(HttpRequest::State& s, std::string_view headers, bool withBod
     // A request with a body gets a connection of its own: a reused one that turned out closed
     // would need the body sent again, which a streamed upload cannot do.
     s.pooled = !withBody;
-    s.multi = s.pooled ? HttpPool::Take(s.trustKey) : curl_multi_init();
+    s.multi = s.pooled ? HttpPool::Take(s.trust.key) : curl_multi_init();
     s.easy = curl_easy_init();
     if (s.multi == nullptr || s.easy == nullptr) {
         s.failed = true;
@@ -743,7 +747,7 @@ bool StartTransfer(HttpRequest::State& s, std::string_view headers, bool withBod
     curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
     curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, UseSharedAuthorities);
-    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &s.authorityFile);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &s.trust);
     if (!s.session.agent.empty())
         curl_easy_setopt(e, CURLOPT_USERAGENT, s.session.agent.c_str());
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(s.session.connectTimeout));
