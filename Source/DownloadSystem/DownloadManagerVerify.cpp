@@ -29,12 +29,10 @@ ReadResult ChecksumFile(const std::u16string& path, FileChecksum& out) {
         out.errorNumber = Platform::LastSystemError();
         return ReadResult::OpenFailed;
     }
-    std::uint32_t crc = 0;
-    if (!CRC().ComputeOpenFile(file, crc, out.bytes)) {
+    if (!CRC().ComputeOpenFile(file, out.crc, out.bytes)) {
         out.errorNumber = Platform::LastSystemError();
         return ReadResult::ReadFailed;
     }
-    out.crc = crc;
     return ReadResult::Read;
 }
 
