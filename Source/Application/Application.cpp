@@ -117,7 +117,8 @@ void Application::Run() {
     bool changing = true;
     auto lastDrawn = FramePacer::Clock::now();
     while (glfwWindowShouldClose(window_) == GLFW_FALSE) {
-        if (changing) {
+        // Input held back for a later frame (InputQueue) needs that frame now.
+        if (changing || ui->HasPendingInput()) {
             glfwPollEvents();
         } else {
             glfwWaitEventsTimeout(IdleWait.count());

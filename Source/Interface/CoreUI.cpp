@@ -77,6 +77,7 @@ bool CoreUI::Init(GLFWwindow* window) {
 
     time_ = 0.0;
     frameBegun_ = false;
+    input_.Clear();
     initialized_ = true;
     return true;
 }
@@ -117,6 +118,7 @@ void CoreUI::InstallCallbacks() {
 }
 
 void CoreUI::Shutdown() {
+    input_.Clear();
     if (!initialized_) {
         return;
     }
@@ -171,8 +173,7 @@ void CoreUI::NewFrame() {
     io.DeltaTime = delta > MinimumFrameDelta ? delta : MinimumFrameDelta;
     time_ = now;
 
-    mouseButtons_.Apply(io.MouseDown);
-    keys_.Apply(io.KeysDown);
+    input_.Apply(io);
     io.KeyCtrl = io.KeysDown[GLFW_KEY_LEFT_CONTROL] || io.KeysDown[GLFW_KEY_RIGHT_CONTROL];
     io.KeyShift = io.KeysDown[GLFW_KEY_LEFT_SHIFT] || io.KeysDown[GLFW_KEY_RIGHT_SHIFT];
     io.KeyAlt = io.KeysDown[GLFW_KEY_LEFT_ALT] || io.KeysDown[GLFW_KEY_RIGHT_ALT];
@@ -241,21 +242,21 @@ void CoreUI::OnMouseButton(GLFWwindow*, int button, int action, int) {
     if (ImGui::GetCurrentContext() == nullptr) {
         return;
     }
-    Get()->mouseButtons_.OnEvent(button, action != GLFW_RELEASE);
+    Get()->input_.OnButton(button, action != GLFW_RELEASE);
 }
 
-void CoreUI::OnScroll(GLFWwindow*, double, double yOffset) {
+void CoreUI::OnScroll(GLFWwindow*, double xOffset, double yOffset) {
     if (ImGui::GetCurrentContext() == nullptr) {
         return;
     }
-    ImGui::GetIO().MouseWheel = static_cast<float>(yOffset);
+    Get()->input_.OnWheel(static_cast<float>(xOffset), static_cast<float>(yOffset));
 }
 
 void CoreUI::OnCursorPosition(GLFWwindow*, double x, double y) {
     if (ImGui::GetCurrentContext() == nullptr) {
         return;
     }
-    ImGui::GetIO().MousePos = ImVec2(static_cast<float>(x), static_cast<float>(y));
+    Get()->input_.OnPosition(static_cast<float>(x), static_cast<float>(y));
 }
 
 void CoreUI::OnKey(GLFWwindow*, int key, int, int action, int) {
@@ -264,7 +265,7 @@ void CoreUI::OnKey(GLFWwindow*, int key, int, int action, int) {
     }
     // Repeats leave the state as it is.
     if (action == GLFW_PRESS || action == GLFW_RELEASE) {
-        Get()->keys_.OnEvent(key, action == GLFW_PRESS);
+        Get()->input_.OnKey(key, action == GLFW_PRESS);
     }
 }
 
@@ -272,9 +273,7 @@ void CoreUI::OnChar(GLFWwindow*, unsigned int codePoint) {
     if (ImGui::GetCurrentContext() == nullptr) {
         return;
     }
-    if (codePoint > 0 && codePoint < 0x10000) {
-        ImGui::GetIO().AddInputCharacter(codePoint);
-    }
+    Get()->input_.OnCharacter(codePoint);
 }
 
 }  // namespace vesk

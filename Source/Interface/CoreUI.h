@@ -7,7 +7,7 @@
 #include <map>
 #include <memory>
 
-#include "Interface/InputLatch.h"
+#include "Interface/InputQueue.h"
 
 struct GLFWwindow;
 struct GLFWcursor;
@@ -51,8 +51,11 @@ public:
     bool IsInitialized() const { return initialized_; }
     const std::shared_ptr<Texture>& GetFontTexture() const { return fontTexture_; }
 
-    // Window input callbacks; each does nothing while no UI context exists. Buttons and
-    // keys reach the UI at the next NewFrame, a press held for at least one frame.
+    // True while window input waits for a coming frame: the loop should not sit idle.
+    bool HasPendingInput() const { return input_.HasPending(); }
+
+    // Window input callbacks; each does nothing while no UI context exists. Input reaches
+    // the UI from the next NewFrame on, a frame at a time (InputQueue).
     static void OnMouseButton(GLFWwindow* window, int button, int action, int mods);
     static void OnScroll(GLFWwindow* window, double xOffset, double yOffset);
     static void OnCursorPosition(GLFWwindow* window, double x, double y);
@@ -77,8 +80,7 @@ private:
     bool hasDrawn_ = false;
     std::uint64_t drawnFingerprint_ = 0;
     GLFWcursor* cursors_[CursorCount] = {};
-    InputLatch<5> mouseButtons_;
-    InputLatch<512> keys_;
+    InputQueue input_;
 };
 
 }  // namespace vesk

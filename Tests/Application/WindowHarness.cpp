@@ -482,6 +482,11 @@ bool XTools::Click(int x, int y, int button) const {
                 std::to_string(button)});
 }
 
+bool XTools::ClickAndMoveAway(int x, int y, int toX, int toY) const {
+    return Run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1",
+                "mousemove", std::to_string(toX), std::to_string(toY)});
+}
+
 bool XTools::MouseDown(int x, int y, int button) const {
     return Run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "mousedown",
                 std::to_string(button)});

@@ -169,6 +169,8 @@ public:
 
     bool MoveMouse(int x, int y) const;
     bool Click(int x, int y, int button = 1) const;
+    // Clicks at (x, y) and moves on to (toX, toY) in one burst, faster than a frame.
+    bool ClickAndMoveAway(int x, int y, int toX, int toY) const;
     bool MouseDown(int x, int y, int button = 1) const;
     bool MouseUp(int button = 1) const;
     // Press at `from`, move in `steps` steps to `to` with a pause between, release.
