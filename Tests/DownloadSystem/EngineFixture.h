@@ -105,7 +105,20 @@ protected:
         ::setenv("PATH", savedPath_.c_str(), 1);
         service_.Stop();
         content_.Stop();
-        fs::remove_all(root_);
+        RemoveRoot();
+    }
+
+    // The engine starts the opener stand-in detached: on a busy machine it may still be
+    // appending its record while the folder is removed, so a failed removal is retried.
+    void RemoveRoot() const {
+        std::error_code error;
+        for (int i = 0; i < 100; ++i) {
+            if (fs::remove_all(root_, error) != static_cast<std::uintmax_t>(-1)) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ADD_FAILURE() << "cannot remove " << root_ << ": " << error.message();
     }
 
     void SetManifest(TestServers::Reply reply) {
