@@ -77,7 +77,6 @@ bool CoreUI::Init(GLFWwindow* window) {
 
     time_ = 0.0;
     frameBegun_ = false;
-    input_.Clear();
     initialized_ = true;
     return true;
 }

@@ -3,8 +3,6 @@
 
 #include <imgui.h>
 
-#include <bitset>
-
 namespace vesk {
 
 void InputQueue::OnPosition(float x, float y) {
@@ -41,65 +39,59 @@ void InputQueue::OnCharacter(unsigned int codePoint) {
 }
 
 void InputQueue::Apply(ImGuiIO& io) {
+    // Flooded, the queue is handed over whole: the frame sees only the end state.
     const bool flooded = events_.size() > MostPending;
-    std::bitset<ButtonCount> buttonsChanged;
-    std::bitset<KeyCount> keysChanged;
-    bool moved = false;
-    bool wheeled = false;
-    bool typed = false;
+    FrameChanges changes;
     while (!events_.empty()) {
-        const Event& event = events_.front();
-        bool later = false;
-        switch (event.kind) {
-            case Kind::Position:
-                // A move after a press would carry the press away from where it happened.
-                later = buttonsChanged.any() || keysChanged.any() || wheeled || typed;
-                if (!later) {
-                    io.MousePos = ImVec2(event.x, event.y);
-                    moved = true;
-                }
-                break;
-            case Kind::Button:
-                later = buttonsChanged[event.index] || wheeled;
-                if (!later) {
-                    buttonsChanged[event.index] = io.MouseDown[event.index] != event.pressed;
-                    io.MouseDown[event.index] = event.pressed;
-                }
-                break;
-            case Kind::Key:
-                later = keysChanged[event.index] || buttonsChanged.any() || typed;
-                if (!later) {
-                    keysChanged[event.index] = io.KeysDown[event.index] != event.pressed;
-                    io.KeysDown[event.index] = event.pressed;
-                }
-                break;
-            case Kind::Wheel:
-                later = moved || buttonsChanged.any();
-                if (!later) {
-                    io.MouseWheelH += event.x;
-                    io.MouseWheel += event.y;
-                    wheeled = true;
-                }
-                break;
-            case Kind::Character:
-                later = keysChanged.any() || buttonsChanged.any() || moved || wheeled;
-                if (!later) {
-                    io.AddInputCharacter(static_cast<unsigned int>(event.index));
-                    typed = true;
-                }
-                break;
-        }
-        if (later && !flooded) {
+        if (!flooded && MustWait(events_.front(), changes)) {
             return;
         }
-        if (later) {
-            // Flooded: the event is applied anyway, the frame seeing only the end state.
-            buttonsChanged.reset();
-            keysChanged.reset();
-            moved = wheeled = typed = false;
-            continue;
-        }
+        ApplyEvent(events_.front(), io, changes);
         events_.pop_front();
+    }
+}
+
+bool InputQueue::MustWait(const Event& event, const FrameChanges& changes) {
+    const bool clicked = changes.buttons.any();
+    switch (event.kind) {
+        case Kind::Position:
+            // A move after a press would carry the press away from where it happened.
+            return clicked || changes.keys.any() || changes.wheeled || changes.typed;
+        case Kind::Button:
+            return changes.buttons[event.index] || changes.wheeled;
+        case Kind::Key:
+            return changes.keys[event.index] || clicked || changes.typed;
+        case Kind::Wheel:
+            return changes.moved || clicked;
+        case Kind::Character:
+            return changes.keys.any() || clicked || changes.moved || changes.wheeled;
+    }
+    return false;
+}
+
+void InputQueue::ApplyEvent(const Event& event, ImGuiIO& io, FrameChanges& changes) {
+    switch (event.kind) {
+        case Kind::Position:
+            io.MousePos = ImVec2(event.x, event.y);
+            changes.moved = true;
+            break;
+        case Kind::Button:
+            changes.buttons[event.index] = io.MouseDown[event.index] != event.pressed;
+            io.MouseDown[event.index] = event.pressed;
+            break;
+        case Kind::Key:
+            changes.keys[event.index] = io.KeysDown[event.index] != event.pressed;
+            io.KeysDown[event.index] = event.pressed;
+            break;
+        case Kind::Wheel:
+            io.MouseWheelH += event.x;
+            io.MouseWheel += event.y;
+            changes.wheeled = true;
+            break;
+        case Kind::Character:
+            io.AddInputCharacter(static_cast<unsigned int>(event.index));
+            changes.typed = true;
+            break;
     }
 }
 

@@ -5,6 +5,7 @@
 // that would hide an earlier one of the same frame, and keeps the rest for the next frame.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -44,6 +45,19 @@ private:
         float x;
         float y;
     };
+
+    // What the events a frame took so far have changed.
+    struct FrameChanges {
+        std::bitset<ButtonCount> buttons;
+        std::bitset<KeyCount> keys;
+        bool moved = false;
+        bool wheeled = false;
+        bool typed = false;
+    };
+
+    // True when `event` would hide a change the frame already took, so it waits.
+    static bool MustWait(const Event& event, const FrameChanges& changes);
+    static void ApplyEvent(const Event& event, ImGuiIO& io, FrameChanges& changes);
 
     std::deque<Event> events_;
 };
