@@ -3,13 +3,11 @@
 #include "DownloadSystem/FileUpload.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "Servers/FreePort.h"
 #include "Servers/HttpsServer.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
@@ -29,18 +27,6 @@ std::size_t CountEntries(const std::string& prefix) {
         if (entry.value("message", "").rfind(prefix, 0) == 0)
             ++count;
     return count;
-}
-
-std::uint16_t UnusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 class FileUploadTest : public ::testing::Test {
@@ -97,7 +83,8 @@ TEST_F(FileUploadTest, RetriedAttemptExtendsAcceptEncodingAgain) {
 TEST_F(FileUploadTest, UnreachableServerGives9000AfterThreeAttempts) {
     FileUpload upload;
     upload.SendFormRequest(
-        StringUtils::ToWide("https://127.0.0.1:" + std::to_string(UnusedPort()) + "/api"),
+        StringUtils::ToWide(
+            "https://127.0.0.1:" + std::to_string(TestServers::UnusedLoopbackPort()) + "/api"),
         HttpVerb::Post, {}, {{u"a", u"b"}}, true);
     EXPECT_EQ(upload.GetStatusCode(), FileUpload::FailedStatus);
     EXPECT_EQ(upload.GetResponseText(), "");

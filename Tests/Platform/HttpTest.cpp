@@ -2,11 +2,10 @@
 // certificate refusals, connection failures, time-outs, cancellation and bounded memory.
 #include "Platform/Http.h"
 
+#include "Servers/FreePort.h"
 #include "Servers/HttpsServer.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -68,18 +67,6 @@ bool IsPattern(const std::string& body, std::uint64_t offset = 0) {
         if (static_cast<unsigned char>(body[i]) != PatternByte(offset + i))
             return false;
     return true;
-}
-
-std::uint16_t UnusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 long ResidentKiB() {
@@ -318,7 +305,8 @@ TEST(HttpTest, CertificatesThatDoNotVerifyAreRefusedWithTheirNumbers) {
 }
 
 TEST(HttpTest, UnreachableServerReportsCannotConnect) {
-    Exchange exchange("127.0.0.1:" + std::to_string(UnusedPort()), "POST", "/service");
+    Exchange exchange("127.0.0.1:" + std::to_string(TestServers::UnusedLoopbackPort()), "POST",
+                      "/service");
     EXPECT_FALSE(exchange.request.Send("", "a=1", 3));
     EXPECT_EQ(exchange.request.LastError(), HttpError::CannotConnect);
 }

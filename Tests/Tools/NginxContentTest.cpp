@@ -22,7 +22,6 @@
 #include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <random>
 
 #include "ClientConfiguration.h"
 #include "DownloadSystem/FileDownload.h"
@@ -30,6 +29,7 @@
 #include "ReleasePacker.h"
 #include "ReleaseServer.h"
 #include "ReportBody.h"
+#include "Servers/FreePort.h"
 #include "SignedPath.h"
 
 namespace DownloadSystem::Testing {
@@ -81,31 +81,6 @@ int RunToEnd(const std::vector<std::string>& args, const fs::path& log) {
         ::waitpid(pid, nullptr, 0);
     }
     return status;
-}
-
-bool CanBind(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A free port below the system's ephemeral range: the servers other tests bind to port 0
-// are never handed it between this pick and nginx's own bind.
-std::uint16_t FreePort() {
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> pick(20000, 32000);
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const auto port = static_cast<std::uint16_t>(pick(random));
-        if (CanBind(port)) {
-            return port;
-        }
-    }
-    return 0;
 }
 
 bool Accepts(std::uint16_t port) {
@@ -193,7 +168,7 @@ protected:
         content_root_ = root_ / "content";
         state_ = root_ / "nginx";
         fs::create_directories(state_);
-        port_ = FreePort();
+        port_ = TestServers::UnusedLoopbackPort();
         ASSERT_NE(port_, 0);
         host_ = Tools::DefaultSignedStorageMarker() + ".localhost";
         ASSERT_TRUE(WriteCertificate(host_, root_ / "nginx.pem", root_ / "nginx.key"));
