@@ -1,6 +1,7 @@
 // The release's file list: fetched from the content host until two fetches agree,
 // parsed, and refused when it names a file outside the download folder.
 #include <string>
+#include <vector>
 
 #include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/FileDownload.h"
@@ -97,8 +98,8 @@ bool DownloadManager::FetchFileList(FileList& entries) {
     }
 
     FileList parsed = ParseFileListText(StringUtils::ToWide(first));
-    std::u16string program = Platform::Paths::ExecutablePath();
-    StringUtils::ToLower(program);
+    const std::u16string program = Platform::Paths::ExecutablePath();
+    std::vector<std::u16string> localNames;
     for (const FileListEntry& entry : parsed) {
         if (!entry.HasFields()) {
             continue;
@@ -113,8 +114,7 @@ bool DownloadManager::FetchFileList(FileList& entries) {
             return false;
         }
         // Replacing the running program would lose it and start whatever the list sent.
-        std::u16string local = LocalPath(entry.Name());
-        if (StringUtils::ToLower(local) == program) {
+        if (IsSameLocalPath(LocalPath(entry.Name()), program)) {
             VESK_REPORT_ERROR(
                 u"DownloadManager::FetchFileList the file list names the running "
                 u"program: \"" +
@@ -122,6 +122,20 @@ bool DownloadManager::FetchFileList(FileList& entries) {
                 UnsafeFileNameError);
             return false;
         }
+        // Names that differ only in case are one file on Windows: each would overwrite
+        // the other and no pass could verify.
+        const std::u16string local = MakeLocalName(entry.Name(), fileSuffix_);
+        for (const std::u16string& earlier : localNames) {
+            if (earlier != local && IsSameLocalName(earlier, local)) {
+                VESK_REPORT_ERROR(
+                    u"DownloadManager::FetchFileList the file list names one file twice, "
+                    u"in different case: \"" +
+                        entry.Name() + u"\"",
+                    UnsafeFileNameError);
+                return false;
+            }
+        }
+        localNames.push_back(local);
     }
     entries = std::move(parsed);
     return true;

@@ -40,12 +40,67 @@ std::u16string MakeLocalName(std::u16string_view name, std::u16string_view suffi
     return local;
 }
 
+namespace {
+char16_t AsciiLower(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c;
+}
+
+// Windows opens a device, not a file, for these names, with any extension.
+bool IsReservedDeviceName(std::u16string_view name) {
+    std::u16string stem(name.substr(0, name.find(u'.')));
+    while (!stem.empty() && stem.back() == u' ') {
+        stem.pop_back();
+    }
+    for (char16_t& c : stem) {
+        c = AsciiLower(c);
+    }
+    if (stem == u"con" || stem == u"prn" || stem == u"aux" || stem == u"nul") {
+        return true;
+    }
+    return stem.size() == 4 && (stem.starts_with(u"com") || stem.starts_with(u"lpt")) &&
+           stem[3] >= u'1' && stem[3] <= u'9';
+}
+}  // namespace
+
 bool IsPlainFileName(std::u16string_view name) {
     if (name.empty() || name == u"." || name == u"..") {
         return false;
     }
     for (char16_t c : name) {
         if (c == u'/' || c == u'\\' || c == u':' || c < 0x20 || c == 0x7F) {
+            return false;
+        }
+        // Characters no Windows file name may hold: such a list could never verify there.
+        if (c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' || c == u'*') {
+            return false;
+        }
+    }
+    // Windows drops a trailing dot or space, so the file would land under another name.
+    if (name.back() == u'.' || name.back() == u' ') {
+        return false;
+    }
+    return !IsReservedDeviceName(name);
+}
+
+bool IsSameLocalName(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsSameLocalPath(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    auto normal = [](char16_t c) { return c == u'\\' ? u'/' : AsciiLower(c); };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (normal(a[i]) != normal(b[i])) {
             return false;
         }
     }

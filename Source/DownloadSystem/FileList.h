@@ -36,9 +36,20 @@ FileList ParseFileListText(std::u16string_view text);
 // characters gets the suffix in front, so its extension stays intact.
 std::u16string MakeLocalName(std::u16string_view name, std::u16string_view suffix);
 
-// True when `name` can only name a file directly inside a folder: not empty, not
-// "." or "..", without "/", "\\", ":" or control characters.
+// True when `name` can only name a file directly inside a folder, on every system: not
+// empty, not "." or "..", without "/", "\\", ":", control characters or the characters
+// Windows refuses (< > " | ? *), not ending in a dot or a space, and not a Windows device
+// name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension). A list is thus valid
+// everywhere or nowhere.
 bool IsPlainFileName(std::u16string_view name);
+
+// True when two local names would be one file on a file system that ignores case
+// (ASCII letters compared without case).
+bool IsSameLocalName(std::u16string_view a, std::u16string_view b);
+
+// True when two paths name the same file once "\\" and "/" are taken as one separator
+// and ASCII case is ignored (the running program's path against a listed file's).
+bool IsSameLocalPath(std::u16string_view a, std::u16string_view b);
 
 // Field 1: unsigned decimal (a leading "0x" means hexadecimal, a leading "0" octal),
 // saturating at 4294967295; text without digits gives 0.

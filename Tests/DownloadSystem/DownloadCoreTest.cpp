@@ -391,6 +391,19 @@ TEST_F(DownloadCoreTest, AListNamingTheRunningProgramIsRefused) {
     EXPECT_TRUE(refusedAsUnsafe);
 }
 
+TEST_F(DownloadCoreTest, AListNamingOneFileTwiceInDifferentCaseWritesNothing) {
+    AddFile("Data-1a.bin", PatternBytes(1000));
+    AddFile("DATA-1A.BIN", PatternBytes(2000));
+    DownloadCore core;
+    RunDownload(core);
+
+    EXPECT_TRUE(HasErrorMessage("names one file twice, in different case: \"DATA-1A.BIN\""));
+    EXPECT_EQ(FileRequests("Data-1a.bin"), 0u);
+    EXPECT_EQ(FileRequests("DATA-1A.BIN"), 0u);
+    EXPECT_FALSE(fs::exists(Local("Data-1a.bin")));
+    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
+}
+
 TEST_F(DownloadCoreTest, ARootListReleaseAsksForSingleSlashPaths) {
     // Releases numbered like 2_5 keep the list and the files at the content root.
     Platform::Paths::OverrideExecutablePath(Wide((programFolder_ / "Sorvan_12_5_X").string()));

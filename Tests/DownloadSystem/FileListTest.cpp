@@ -42,6 +42,31 @@ TEST(FileListTest, OnlyPlainNamesAreSafe) {
     }
 }
 
+TEST(FileListTest, NamesWindowsCannotHoldAreUnsafeEverywhere) {
+    // Device names with any extension or case, trailing dots and spaces, refused characters.
+    for (const char16_t* name : {u"CON", u"con.txt", u"Nul.tar.gz", u"aux", u"PRN.bin", u"COM1",
+                                 u"com9.log", u"LPT1", u"lpt3.dat", u"CON .txt", u"Setup.exe.",
+                                 u"Setup.exe ", u"a<b", u"a>b", u"a\"b", u"a|b", u"a?b", u"a*b"}) {
+        EXPECT_FALSE(IsPlainFileName(name)) << "accepted a name Windows cannot hold";
+    }
+    for (const char16_t* name : {u"CONSOLE.bin", u"COM10", u"COM0", u"LPT", u"icon.png",
+                                 u"nul-1a.bin", u"Data 1.bin", u".hidden"}) {
+        EXPECT_TRUE(IsPlainFileName(name)) << "refused an ordinary name";
+    }
+}
+
+TEST(FileListTest, LocalNamesAndPathsCompareAsWindowsDoes) {
+    EXPECT_TRUE(IsSameLocalName(u"Data-1a.bin", u"DATA-1A.BIN"));
+    EXPECT_FALSE(IsSameLocalName(u"Data-1a.bin", u"Data-1b.bin"));
+    EXPECT_FALSE(IsSameLocalName(u"Data-1a.bin", u"Data-1a.bin2"));
+    // The running program's path comes with backslashes on Windows, a listed file's
+    // path is joined with "/".
+    EXPECT_TRUE(
+        IsSameLocalPath(u"C:\\Users\\J\\Sorvan_9_4_P1.exe", u"c:\\users\\j/SORVAN_9_4_P1.EXE"));
+    EXPECT_TRUE(IsSameLocalPath(u"/home/j/Sorvan_9_4_P1.exe", u"/home/j/Sorvan_9_4_P1.exe"));
+    EXPECT_FALSE(IsSameLocalPath(u"C:\\Users\\J\\a.exe", u"C:\\Users\\J\\b.exe"));
+}
+
 TEST(FileListTest, CrcFieldIsSignedDecimalWithSaturation) {
     // 0xCBF43926 written as its negative two's complement.
     EXPECT_EQ(static_cast<std::uint32_t>(ParseExpectedCrc(u"-873187034")), 0xCBF43926u);
