@@ -1,7 +1,7 @@
 // The release's file list: fetched from the content host until two fetches agree,
 // parsed, and refused when it names a file outside the download folder.
 #include <string>
-#include <vector>
+#include <unordered_map>
 
 #include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/FileDownload.h"
@@ -99,7 +99,8 @@ bool DownloadManager::FetchFileList(FileList& entries) {
 
     FileList parsed = ParseFileListText(StringUtils::ToWide(first));
     const std::u16string program = Platform::Paths::ExecutablePath();
-    std::vector<std::u16string> localNames;
+    // Each local name by its key, so a list of any length is checked in one go.
+    std::unordered_map<std::u16string, std::u16string> localNames;
     for (const FileListEntry& entry : parsed) {
         if (!entry.HasFields()) {
             continue;
@@ -125,17 +126,15 @@ bool DownloadManager::FetchFileList(FileList& entries) {
         // Names that differ only in case are one file on Windows: each would overwrite
         // the other and no pass could verify.
         const std::u16string local = MakeLocalName(entry.Name(), fileSuffix_);
-        for (const std::u16string& earlier : localNames) {
-            if (earlier != local && IsSameLocalName(earlier, local)) {
-                VESK_REPORT_ERROR(
-                    u"DownloadManager::FetchFileList the file list names one file twice, "
-                    u"in different case: \"" +
-                        entry.Name() + u"\"",
-                    UnsafeFileNameError);
-                return false;
-            }
+        const auto [seen, added] = localNames.try_emplace(LocalPathKey(local), local);
+        if (!added && seen->second != local) {
+            VESK_REPORT_ERROR(
+                u"DownloadManager::FetchFileList the file list names one file twice, "
+                u"in different case: \"" +
+                    entry.Name() + u"\"",
+                UnsafeFileNameError);
+            return false;
         }
-        localNames.push_back(local);
     }
     entries = std::move(parsed);
     return true;

@@ -41,19 +41,13 @@ std::u16string MakeLocalName(std::u16string_view name, std::u16string_view suffi
 }
 
 namespace {
-char16_t AsciiLower(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c;
-}
-
 // Windows opens a device, not a file, for these names, with any extension.
 bool IsReservedDeviceName(std::u16string_view name) {
     std::u16string stem(name.substr(0, name.find(u'.')));
     while (!stem.empty() && stem.back() == u' ') {
         stem.pop_back();
     }
-    for (char16_t& c : stem) {
-        c = AsciiLower(c);
-    }
+    StringUtils::ToLower(stem);
     if (stem == u"con" || stem == u"prn" || stem == u"aux" || stem == u"nul") {
         return true;
     }
@@ -82,29 +76,18 @@ bool IsPlainFileName(std::u16string_view name) {
     return !IsReservedDeviceName(name);
 }
 
-bool IsSameLocalName(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
+std::u16string LocalPathKey(std::u16string_view path) {
+    std::u16string key(path);
+    for (char16_t& c : key) {
+        if (c == u'\\') {
+            c = u'/';
         }
     }
-    return true;
+    return StringUtils::ToLower(key);
 }
 
 bool IsSameLocalPath(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    auto normal = [](char16_t c) { return c == u'\\' ? u'/' : AsciiLower(c); };
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (normal(a[i]) != normal(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return LocalPathKey(a) == LocalPathKey(b);
 }
 
 std::uint32_t ParseListSize(std::u16string_view text) {

@@ -43,12 +43,12 @@ std::u16string MakeLocalName(std::u16string_view name, std::u16string_view suffi
 // everywhere or nowhere.
 bool IsPlainFileName(std::u16string_view name);
 
-// True when two local names would be one file on a file system that ignores case
-// (ASCII letters compared without case).
-bool IsSameLocalName(std::u16string_view a, std::u16string_view b);
+// The form in which local paths compare as Windows compares them: "\\" taken as "/",
+// ASCII letters in lower case. Equal keys name one file there.
+std::u16string LocalPathKey(std::u16string_view path);
 
-// True when two paths name the same file once "\\" and "/" are taken as one separator
-// and ASCII case is ignored (the running program's path against a listed file's).
+// True when two paths have the same key (the running program's path against a listed
+// file's, two listed names against each other).
 bool IsSameLocalPath(std::u16string_view a, std::u16string_view b);
 
 // Field 1: unsigned decimal (a leading "0x" means hexadecimal, a leading "0" octal),

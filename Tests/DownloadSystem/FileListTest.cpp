@@ -56,9 +56,9 @@ TEST(FileListTest, NamesWindowsCannotHoldAreUnsafeEverywhere) {
 }
 
 TEST(FileListTest, LocalNamesAndPathsCompareAsWindowsDoes) {
-    EXPECT_TRUE(IsSameLocalName(u"Data-1a.bin", u"DATA-1A.BIN"));
-    EXPECT_FALSE(IsSameLocalName(u"Data-1a.bin", u"Data-1b.bin"));
-    EXPECT_FALSE(IsSameLocalName(u"Data-1a.bin", u"Data-1a.bin2"));
+    EXPECT_TRUE(IsSameLocalPath(u"Data-1a.bin", u"DATA-1A.BIN"));
+    EXPECT_FALSE(IsSameLocalPath(u"Data-1a.bin", u"Data-1b.bin"));
+    EXPECT_FALSE(IsSameLocalPath(u"Data-1a.bin", u"Data-1a.bin2"));
     // The running program's path comes with backslashes on Windows, a listed file's
     // path is joined with "/".
     EXPECT_TRUE(
