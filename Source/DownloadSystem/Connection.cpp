@@ -181,7 +181,7 @@ bool Connection::OpenHttpConnection(FileDownload& worker) {
         vesk::LogFailure(u"Connection: the server's range does not continue at byte " +
                              StringUtils::ToWide(std::to_string(worker.rangeFrom_)) + u" of " +
                              worker.target_ + u"; starting over",
-                         static_cast<int>(status), __FILE__, __LINE__);
+                         vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
         worker.rangeRefused_ = true;
         CloseHandles(worker);
         return false;

@@ -211,9 +211,23 @@ void DownloadManager::RunPasses() {
 
 void DownloadManager::FailWriting() {
     // The worker reported the failed write itself; the user learns what to do about it.
-    vesk::SetUserMessage(
-        "Downloading setup failed: a file could not be written. Please make sure the disk has "
-        "free space and the program's folder can be written to, then start again.");
+    switch (writeFault_) {
+        case Platform::FileFault::InUse:
+            vesk::SetUserMessage(
+                "Downloading setup failed: a file is in use by another program. Please close the "
+                "programs that may be using the program's folder, then start again.");
+            break;
+        case Platform::FileFault::CannotWrite:
+            vesk::SetUserMessage(
+                "Downloading setup failed: a file cannot be written. Please make sure the "
+                "program's folder can be written to, then start again.");
+            break;
+        case Platform::FileFault::DiskFull:
+            vesk::SetUserMessage(
+                "Downloading setup failed: a file could not be written. Please make sure the disk "
+                "has free space and the program's folder can be written to, then start again.");
+            break;
+    }
 }
 
 void DownloadManager::FailDownload() {

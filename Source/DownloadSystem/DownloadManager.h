@@ -14,6 +14,7 @@
 #include "DownloadSystem/FileList.h"
 #include "DownloadSystem/FileSystemWatcher.h"
 #include "DownloadSystem/IDownloadListener.h"
+#include "Platform/SystemError.h"
 #include "Support/CriticalSection.h"
 #include "Support/Tavrin_Thread.h"
 
@@ -181,6 +182,7 @@ private:
     std::atomic<bool> paused_{false};
     // A file worker could not write its file; no later pass would do better.
     bool writeFailed_ = false;
+    Platform::FileFault writeFault_ = Platform::FileFault::DiskFull;
     bool listUnavailable_ = false;
 };
 

@@ -62,6 +62,8 @@ void DownloadManager::DownloadFile(const FileListEntry& entry) {
         worker->SetExpectedCrc(static_cast<std::uint32_t>(expected));
         worker->SetExpectedSize(ListedSizeBound(entry.fields[1]));
         worker->SetTargetPath(path);
+        worker->SetRemovalNotice(
+            [this](const std::u16string& gone) { watcher_.ExpectChange(gone); });
         {
             // Registered and paused under the lock, so a pause toggled meanwhile
             // reaches this worker exactly once.
@@ -95,6 +97,7 @@ void DownloadManager::DownloadFile(const FileListEntry& entry) {
         }
         doneBytes_ += worker->GetBytesDone();
         writeFailed_ = worker->GetState() == DownloadState::WriteFailed;
+        writeFault_ = worker->GetWriteFault();
     } catch (const std::exception& error) {
         VESK_LOG_FAILURE(
             std::string("DownloadManager: Obviously a major malfunction. Stopping download. "

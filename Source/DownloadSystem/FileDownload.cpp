@@ -90,6 +90,10 @@ void FileDownload::SetCancelCheck(std::function<bool()> cancelled) {
     cancelled_ = std::move(cancelled);
 }
 
+void FileDownload::SetRemovalNotice(std::function<void(const std::u16string&)> notice) {
+    removalNotice_ = std::move(notice);
+}
+
 bool FileDownload::GoingOn() const {
     return IsRunning() && !(cancelled_ && cancelled_());
 }
@@ -192,8 +196,8 @@ void FileDownload::RunToFile() {
 
     std::vector<std::uint8_t> buffer;
     std::uint64_t kept = 0;
+    AttemptEnd end = AttemptEnd::Failed;
     for (int attempt = 1;; ++attempt) {
-        AttemptEnd end = AttemptEnd::Failed;
         try {
             end = FetchToFileOnce(kept, buffer);
         } catch (const std::exception& exception) {
@@ -214,6 +218,13 @@ void FileDownload::RunToFile() {
         }
         if (!GoingOn() || attempt >= MaxAttempts)
             break;
+    }
+    // A part file that no attempt could open ends the download as a disk fault does.
+    if (end == AttemptEnd::Unopened && GoingOn()) {
+        vesk::ReportError(u"Couldn't create part file: " + target_, openError_, __FILE__, __LINE__);
+        SetState(DownloadState::WriteFailed);
+        Notify(true);
+        return;
     }
     SetState(DownloadState::Finished);
     Notify(true);
@@ -247,10 +258,20 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
     }
     kept = 0;
     if (!file.IsOpen()) {
-        vesk::ReportError(u"Couldn't create part file: " + target_, Platform::LastSystemError(),
-                          __FILE__, __LINE__);
+        openError_ = Platform::LastSystemError();
+        writeFault_ = Platform::ClassifyFileError(openError_);
         CloseHandles();
-        return AttemptEnd::LocalFault;
+        // A full disk refuses every attempt alike. A file another program holds (a virus
+        // scanner reading it, a setup still running) or one deleted since the last attempt
+        // may open on the next one.
+        if (writeFault_ == Platform::FileFault::DiskFull) {
+            vesk::ReportError(u"Couldn't create part file: " + target_, openError_, __FILE__,
+                              __LINE__);
+            return AttemptEnd::LocalFault;
+        }
+        vesk::LogFailure(u"Couldn't create part file: " + target_, openError_, __FILE__, __LINE__);
+        std::this_thread::sleep_for(RetryPause);
+        return AttemptEnd::Unopened;
     }
 
     BufferedFileWriter writer(file);
@@ -260,6 +281,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
     bool reachedEnd = false;
     bool tooLong = false;
     bool writeFailed = false;
+    int writeError = 0;
     std::uint32_t readError = 0;
     while (request_ && GoingOn() && !reachedEnd && !readFailed && !tooLong && !writeFailed) {
         if (!WaitWhilePaused())
@@ -277,7 +299,8 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
                              vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
             tooLong = true;
         } else if (!writer.Write(buffer.data(), got)) {
-            VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+            writeError = Platform::LastSystemError();
+            VESK_REPORT_ERROR("Couldn't write part file", writeError);
             writeFailed = true;
         } else {
             written += got;
@@ -287,11 +310,13 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
     }
     // A late write-back failure (full disk) shows only when flushing or closing.
     if (!writeFailed && !writer.Flush()) {
-        VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+        writeError = Platform::LastSystemError();
+        VESK_REPORT_ERROR("Couldn't write part file", writeError);
         writeFailed = true;
     }
     if (!file.Close() && !writeFailed) {
-        VESK_REPORT_ERROR("Couldn't write part file", Platform::LastSystemError());
+        writeError = Platform::LastSystemError();
+        VESK_REPORT_ERROR("Couldn't write part file", writeError);
         writeFailed = true;
     }
     const bool cut = readFailed && request_ != nullptr;
@@ -300,7 +325,10 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
     CloseHandles();
 
     if (writeFailed) {
+        writeFault_ = Platform::ClassifyFileError(writeError);
         // A part file is never complete; removing it gives the space back.
+        if (removalNotice_)
+            removalNotice_(target_);
         Platform::Files::Remove(target_);
         return AttemptEnd::LocalFault;
     }

@@ -14,6 +14,7 @@
 #include "DownloadSystem/Connection.h"
 #include "DownloadSystem/HttpVerb.h"
 #include "DownloadSystem/IDownloadListener.h"
+#include "Platform/SystemError.h"
 #include "Support/ByteBuffer.h"
 #include "Support/Tavrin_Thread.h"
 
@@ -61,6 +62,9 @@ public:
     // An extra stop condition, polled like the worker's own stop flag (the owner's stop
     // request, for example). Empty: none.
     void SetCancelCheck(std::function<bool()> cancelled);
+    // Called on the worker's thread with the target's path just before the worker removes
+    // its own part file, so a watch on the folder can tell that removal from others'.
+    void SetRemovalNotice(std::function<void(const std::u16string&)> notice);
     // The most a memory-mode reply may hold (MaxReplyBytes unless set lower).
     void SetReplyCap(std::uint64_t bytes) { replyCap_ = bytes; }
 
@@ -83,6 +87,9 @@ public:
     // matching it). A cut, refused, over-long or stopped run gives false; so does a failed
     // write. Read it only after the run is over.
     bool Succeeded() const { return succeeded_.load(std::memory_order_acquire); }
+    // Why a to-file run ended as WriteFailed: a full disk, a target another program
+    // holds, or one that cannot be written. Read it only after the run is over.
+    Platform::FileFault GetWriteFault() const { return writeFault_; }
     // Memory mode's data; read it only after the run is over.
     vesk::ByteBuffer& GetData() { return data_; }
     const vesk::ByteBuffer& GetData() const { return data_; }
@@ -102,7 +109,9 @@ private:
     friend class Connection;
 
     // How one to-file attempt ended.
-    enum class AttemptEnd { Verified, Cut, Failed, LocalFault };
+    // Unopened: the part file could not be opened or created (not for want of space);
+    // another program may let go of it by the next attempt.
+    enum class AttemptEnd { Verified, Cut, Failed, Unopened, LocalFault };
 
     void RunToFile();
     // One to-file attempt. `kept` holds the bytes of the target a previous cut attempt left
@@ -137,6 +146,9 @@ private:
     std::optional<std::uint64_t> expectedSize_;
     std::uint64_t replyCap_ = MaxReplyBytes;
     std::function<bool()> cancelled_;
+    std::function<void(const std::u16string&)> removalNotice_;
+    Platform::FileFault writeFault_ = Platform::FileFault::DiskFull;
+    int openError_ = 0;  // why the last attempt's part file did not open
     // Offset the next request asks for ("Range: bytes=N-"); 0 asks for the whole body.
     // Connection records whether the server answered with that range.
     std::uint64_t rangeFrom_ = 0;

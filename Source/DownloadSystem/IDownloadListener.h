@@ -12,7 +12,7 @@ enum class DownloadState : std::int32_t {
     Idle = 0,         // constructed, or the run was ended by an exception
     Downloading = 6,  // a run is under way
     Finished = 7,     // the run is over
-    WriteFailed = 8,  // memory mode only: the data could not be written to the target file
+    WriteFailed = 8,  // the data or the part file could not be written (or opened)
 };
 
 // Both calls arrive on the worker's own thread.

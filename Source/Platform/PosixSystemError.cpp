@@ -35,4 +35,18 @@ int LastSystemError() {
     return errno;
 }
 
+FileFault ClassifyFileError(int errorNumber) {
+    switch (errorNumber) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return FileFault::DiskFull;
+        case ETXTBSY:  // a running program's own file
+        case EBUSY:
+            return FileFault::InUse;
+        default:
+            return FileFault::CannotWrite;
+    }
+}
+
 }  // namespace Platform

@@ -13,4 +13,10 @@ std::string SystemErrorText(int errorNumber);
 // The calling thread's last operating-system error number (errno on Linux).
 int LastSystemError();
 
+// What a failed file open or write says about the file, from its error number: the disk
+// (or the file's size limit) is full, another program holds the file, or the file cannot
+// be written for some other reason (no permission, a read-only folder, gone meanwhile).
+enum class FileFault { DiskFull, InUse, CannotWrite };
+FileFault ClassifyFileError(int errorNumber);
+
 }  // namespace Platform

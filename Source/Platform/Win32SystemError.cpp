@@ -51,4 +51,20 @@ int LastSystemError() {
     return static_cast<int>(GetLastError());
 }
 
+FileFault ClassifyFileError(int errorNumber) {
+    switch (static_cast<DWORD>(errorNumber)) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+        case ERROR_FILE_TOO_LARGE:
+            return FileFault::DiskFull;
+        // Share modes: a virus scanner reading a just-closed file, a setup still running.
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE:
+            return FileFault::InUse;
+        default:
+            return FileFault::CannotWrite;
+    }
+}
+
 }  // namespace Platform

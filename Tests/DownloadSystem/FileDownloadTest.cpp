@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -71,6 +77,40 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds limit = 10s) {
     }
     return true;
 }
+
+// A program started from `file`: while it runs, the system refuses to open its file for
+// writing (ETXTBSY), as Windows refuses a file another program holds.
+class RunningProgram {
+public:
+    explicit RunningProgram(const std::filesystem::path& file) {
+        std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+        const std::string path = file.string();
+        char seconds[] = "30";
+        char* const arguments[] = {const_cast<char*>(path.c_str()), seconds, nullptr};
+        if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, arguments, environ) != 0)
+            pid_ = -1;
+        // The file is held from the moment the program runs.
+        held_ = pid_ > 0 && WaitUntil([&] {
+                    const int descriptor = ::open(path.c_str(), O_WRONLY);
+                    if (descriptor >= 0)
+                        ::close(descriptor);
+                    return descriptor < 0 && errno == ETXTBSY;
+                });
+    }
+    ~RunningProgram() { End(); }
+    bool HoldsItsFile() const { return held_; }
+    void End() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
 
 class FileDownloadTest : public ::testing::Test {
 protected:
@@ -356,6 +396,8 @@ TEST_F(FileDownloadTest, AFailedWriteEndsTheRunWithOneEntryAndRemovesThePart) {
     FileDownload worker;
     Configure(worker, "/big.bin");
     worker.SetExpectedCrc(CrcOf(PatternText(4 * 1024 * 1024)));
+    std::vector<std::u16string> announced;
+    worker.SetRemovalNotice([&](const std::u16string& path) { announced.push_back(path); });
     {
         FileSizeLimit limit(256 * 1024);
         ASSERT_TRUE(limit.Applied());
@@ -370,6 +412,63 @@ TEST_F(FileDownloadTest, AFailedWriteEndsTheRunWithOneEntryAndRemovesThePart) {
     EXPECT_EQ(messages[0], "Couldn't write part file");
     EXPECT_FALSE(std::filesystem::exists(folder_ / "big.bin"));
     EXPECT_EQ(listener_.finished, 1);
+    EXPECT_EQ(worker.GetWriteFault(), Platform::FileFault::DiskFull);
+    EXPECT_EQ(announced, std::vector<std::u16string>{Target("big.bin")});
+}
+
+// A part file held by a running program (as a setup still running holds its own file)
+// costs an attempt; one that stays held ends the run as a write fault naming the cause.
+TEST_F(FileDownloadTest, APartFileHeldByAnotherProgramCostsAnAttempt) {
+    const std::string content = PatternText(100000);
+    server_.SetReply("/held.bin", Reply::Pattern(content.size()));
+    struct Case {
+        const char* name;
+        bool freedAfterFirstAttempt;
+        bool succeeds;
+        std::size_t requests;  // at least
+    };
+    const Case cases[] = {
+        {"freed after the first attempt", true, true, 2},
+        {"held throughout", false, false, FileDownload::MaxAttempts},
+    };
+    for (const Case& row : cases) {
+        vesk::ClearErrors();
+        server_.ClearRequests();
+        const std::filesystem::path held = folder_ / "held.bin";
+        std::filesystem::copy_file("/bin/sleep", held,
+                                   std::filesystem::copy_options::overwrite_existing);
+        RunningProgram holder(held);
+        ASSERT_TRUE(holder.HoldsItsFile()) << row.name;
+
+        FileDownload worker;
+        Configure(worker, "/held.bin");
+        worker.SetExpectedCrc(CrcOf(content));
+        ASSERT_TRUE(worker.StartToFile(Target("held.bin")));
+        if (row.freedAfterFirstAttempt) {
+            ASSERT_TRUE(WaitUntil([] { return CountEntries("Couldn't create part file") > 0; }))
+                << row.name;
+            holder.End();
+        }
+        ASSERT_EQ(worker.Wait(60000), vesk::Tavrin_Thread::WaitEnded);
+        holder.End();
+
+        EXPECT_EQ(worker.Succeeded(), row.succeeds) << row.name;
+        // Each attempt asks before it opens its file; the freed file opens on the next
+        // attempt, or a later one on a slow machine.
+        const std::size_t requests = server_.RequestsTo("/held.bin").size();
+        EXPECT_GE(requests, row.requests) << row.name;
+        EXPECT_LE(requests, row.succeeds ? FileDownload::MaxAttempts : row.requests) << row.name;
+        if (row.succeeds) {
+            EXPECT_EQ(ReadFile("held.bin"), content) << row.name;
+            EXPECT_TRUE(vesk::GetErrorMessages().empty()) << row.name;
+        } else {
+            EXPECT_EQ(worker.GetState(), DownloadState::WriteFailed) << row.name;
+            EXPECT_EQ(worker.GetWriteFault(), Platform::FileFault::InUse) << row.name;
+            EXPECT_EQ(vesk::GetErrorMessages(),
+                      std::vector<std::string>{"Couldn't create part file: " + held.string()})
+                << row.name;
+        }
+    }
 }
 
 TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
@@ -388,6 +487,8 @@ TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
     corruptRest.corruptAt = {150000};
     Reply shortCut = whole;
     shortCut.dropAfter = 30000;
+    Reply refused = Reply::Text(416, "");
+    refused.ranges = false;
     struct Case {
         const char* name;
         std::vector<Reply> replies;
@@ -399,6 +500,7 @@ TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
         {"ranges honoured", {cut, whole}, {-1, 70000}, true},
         {"whole body instead", {cut, ignoresRanges}, {-1, 70000}, true},
         {"other range starts over", {cut, otherRange, whole}, {-1, 70000, -1}, true},
+        {"refused range starts over", {cut, refused, whole}, {-1, 70000, -1}, true},
         {"crc failure after resume starts over", {cut, corruptRest, whole}, {-1, 70000, -1}, true},
         {"cut every time keeps four attempts", {shortCut}, {-1, 30000, 60000, 90000}, false},
     };
@@ -421,6 +523,11 @@ TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
             const std::string expected =
                 row.ranges[i] < 0 ? "" : "bytes=" + std::to_string(row.ranges[i]) + "-";
             EXPECT_EQ(requests[i].Header("Range"), expected) << row.name << " request " << i;
+        }
+        // An HTTP status is no system error number: its text would be some other fault's.
+        for (const auto& entry : vesk::GetLogEntries()) {
+            const int number = entry.value("error_number", 0);
+            EXPECT_TRUE(number != 206 && number != 416) << row.name << ": " << entry.dump();
         }
     }
 }
