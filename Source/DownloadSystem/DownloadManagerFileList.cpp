@@ -69,9 +69,10 @@ bool DownloadManager::FetchFileList(FileList& entries) {
             return false;
         }
         if (!download.Succeeded()) {
-            VESK_REPORT_ERROR(u"DownloadManager::FetchFileList the file list " + listName_ +
-                                  u" could not be fetched completely",
-                              0);
+            // The pass is repeated; only a download that never gets the list ends in error.
+            VESK_LOG_FAILURE(u"DownloadManager::FetchFileList the file list " + listName_ +
+                                 u" could not be fetched completely",
+                             0);
             listUnavailable_ = true;
             return false;
         }

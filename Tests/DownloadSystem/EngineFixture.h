@@ -206,6 +206,16 @@ protected:
         return false;
     }
 
+    // Any log entry (progress notes and failures included) whose message holds `text`.
+    static bool HasLogEntry(const std::string& text) {
+        for (const auto& entry : vesk::GetLogEntries()) {
+            if (entry.value("message", "").find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     TestServers::HttpsServer service_;
     TestServers::HttpsServer content_;
     std::mutex manifestMutex_;
