@@ -44,6 +44,12 @@ void DownloadManager::PostLogFile() {
 
     vesk::ByteBuffer body;
     FileSystem::ReadWholeFile(gzPath, body);
+    // The upload sends the bytes read here. The file goes before it starts: the window
+    // ends the program when the report takes too long, and a file left then would stay.
+    if (!Platform::Files::Remove(gzPath)) {
+        VESK_REPORT_ERROR(u"DownloadManager::PostLogFile Unable to delete " + gzPath,
+                          Platform::LastSystemError());
+    }
     if (!body.Empty()) {
         const StringMap headers = {
             {u"ComputerId", computerId_},
@@ -54,10 +60,6 @@ void DownloadManager::PostLogFile() {
         };
         FileUpload upload;
         upload.SendBodyRequest(Endpoints::ServiceUrl(), HttpVerb::Post, headers, body);
-    }
-    if (!Platform::Files::Remove(gzPath)) {
-        VESK_REPORT_ERROR(u"DownloadManager::PostLogFile Unable to delete " + gzPath,
-                          Platform::LastSystemError());
     }
 }
 

@@ -120,8 +120,10 @@ bool DownloadManagerInterface::DrawMainWindow() {
     ImGui::PopFont();
 
     const auto core = GetDownloadCore();
-    if (state_ == ScreenState::Downloading && core->IsFinished() && GetErrorCount() == 0) {
-        return false;  // setup has been started
+    // Setup has been started; a report that Exit started meanwhile is still waited for.
+    if (state_ == ScreenState::Downloading && core->IsFinished() && GetErrorCount() == 0 &&
+        !logReport_.IsStarted()) {
+        return false;
     }
     if (keepRunning && !logReport_.IsStarted()) {
         return true;

@@ -506,6 +506,56 @@ TEST_F(ScreensWindowTest, DownloadErrorScreenSaysWhy) {
 }
 
 // A clean download starts the setup program and the window closes by itself.
+// Exit while the last file arrives: the download then ends cleanly and starts setup, but
+// the report that Exit started is still waiting on the service. The program waits for it.
+TEST_F(ScreensWindowTest, ExitDuringADownloadThatThenEndsCleanlyStillSendsTheWholeReport) {
+    constexpr auto ReportAnswerDelay = 6s;
+    std::chrono::steady_clock::time_point reportArrived{};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        logReportReply_.delay = ReportAnswerDelay;
+    }
+    service_.SetHandler(ServicePath,
+                        [this, &reportArrived](const TestServers::RecordedRequest& request) {
+                            std::lock_guard<std::mutex> lock(mutex_);
+                            if (request.Header("Method") == "LogErrorInfo") {
+                                reportArrived = std::chrono::steady_clock::now();
+                                logReports_.push_back(request.body);
+                                return logReportReply_;
+                            }
+                            return manifest_;
+                        });
+    // About three seconds of transfer, so the download ends while the report waits.
+    TestServers::Reply slow;
+    slow.body = std::string(3 * 1024 * 1024, 'x');
+    slow.slowPiece = 64 * 1024;
+    slow.slowPause = 60ms;
+    const std::string setup = "#!/bin/sh\npwd > '" + (root_ / "setup-ran.txt").string() + "'\n";
+    PublishRelease({{"big.bin", slow}, {"Setup.exe", TestServers::Reply::Text(200, setup)}});
+
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    ASSERT_TRUE(x.FindWindow(program.Pid())) << program.Output();
+    const auto progress = WaitForScreen("screens-exit-late.png", [&](const Screenshot& shot) {
+        return shot.CountNear(Left + 660, Top + 400, 480, 14, Accent, 10) > 14 * 10;
+    });
+    ASSERT_TRUE(progress);
+    ASSERT_TRUE(x.Click(Left + 1183, Top + 18));
+    const auto code = program.WaitForExit(30s);
+    const auto ended = std::chrono::steady_clock::now();
+    ASSERT_TRUE(code) << "still running after Exit";
+    EXPECT_EQ(*code, 0);
+    for (int i = 0; i < 50 && ReadFile(root_ / "setup-ran.txt").empty(); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_FALSE(ReadFile(root_ / "setup-ran.txt").empty()) << "the download did not end cleanly";
+    std::lock_guard<std::mutex> lock(mutex_);
+    ASSERT_EQ(logReports_.size(), 1u);
+    // The program may end only once the service has answered the report.
+    EXPECT_GE(ended - reportArrived, ReportAnswerDelay - 500ms);
+}
+
 TEST_F(ScreensWindowTest, CleanDownloadStartsSetupAndCloses) {
     const std::string setup = "#!/bin/sh\npwd > '" + (root_ / "setup-ran.txt").string() + "'\n";
     PublishRelease({{"data.bin", TestServers::Reply::Text(200, "release bytes")},

@@ -693,5 +693,21 @@ TEST_F(DownloadCoreTest, TheLogReportReachesTheServiceAsGzippedUtf16Json) {
     EXPECT_FALSE(fs::exists(appData_ / "Sorvan_9_4" / "logfile.gz"));
 }
 
+TEST_F(DownloadCoreTest, TheCompressedReportIsGoneWhileTheServiceIsStillReadingIt) {
+    // The window gives the report ten seconds and then ends the program: whatever the
+    // upload is waiting on then, no logfile.gz may stay behind in the work folder.
+    const fs::path gz = appData_ / "Sorvan_9_4" / "logfile.gz";
+    std::atomic<bool> presentDuringUpload{true};
+    service_.SetHandler(ServicePath, [&](const TestServers::RecordedRequest&) {
+        presentDuringUpload = fs::exists(gz);
+        return TestServers::Reply::Text(200, "");
+    });
+    DownloadCore core;
+    core.PostLogFile();
+    ASSERT_EQ(service_.RequestsTo(ServicePath).size(), 1u);
+    EXPECT_FALSE(presentDuringUpload);
+    EXPECT_FALSE(fs::exists(gz));
+}
+
 }  // namespace
 }  // namespace DownloadSystem::Testing
