@@ -5,12 +5,12 @@
 add_subdirectory(Support)
 
 sorvan_add_test(PlatformWin32BackendsTest SOURCES Platform/Win32BackendsTest.cpp
-  LIBS sorvan_platform LABELS platform)
+  LIBS sorvan_platform ws2_32 LABELS platform)
 target_compile_definitions(PlatformWin32BackendsTest PRIVATE
   SORVAN_DEMO_SETUP_PROGRAM="$<TARGET_FILE_NAME:DemoSetup>")
 add_dependencies(PlatformWin32BackendsTest DemoSetup)
 
-foreach(test_name CRCTest CGZipTest FileSystemTest FileListTest SpeedMeterTest)
+foreach(test_name CRCTest CGZipTest FileSystemTest FileListTest SpeedMeterTest ComputerIdTest)
   sorvan_add_test(DownloadSystem${test_name} SOURCES DownloadSystem/${test_name}.cpp
     LIBS sorvan_download ZLIB::ZLIB LABELS download)
 endforeach()

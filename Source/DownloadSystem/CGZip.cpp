@@ -3,6 +3,8 @@
 
 #include <zlib.h>
 
+#include <string>
+
 #include "Support/ByteBuffer.h"
 #include "Support/StringUtils.h"
 
@@ -16,10 +18,16 @@ CGZip::~CGZip() {
 bool CGZip::Open(const std::u16string& path, int mode) {
     if (file_ != nullptr || mode != ModeWrite)
         return false;
-    const std::string narrow = vesk::StringUtils::ToNarrow(path);
-    if (narrow.empty())
+    if (path.empty())
         return false;
-    file_ = gzopen(narrow.c_str(), "wb");
+#if defined(_WIN32)
+    // The wide name: a narrow one goes through the ANSI code page, which cannot name every
+    // user's folder ("Jörg" on a Greek system, any name before UTF-8 code pages).
+    const std::wstring wide(path.begin(), path.end());
+    file_ = gzopen_w(wide.c_str(), "wb");
+#else
+    file_ = gzopen(vesk::StringUtils::ToNarrow(path).c_str(), "wb");
+#endif
     if (file_ == nullptr) {
         mode_ = ModeClosed;
         return false;

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "Platform/Crypto.h"
-#include "Platform/MachineFacts.h"
 #include "Platform/SystemError.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
@@ -14,7 +13,7 @@ namespace DownloadSystem {
 
 bool ComputerId::ReadMachineGuid(std::string& text) {
     text.clear();
-    if (!Platform::MachineFacts::ReadMachineId(text)) {
+    if (!facts_.readMachineId(text)) {
         VESK_REPORT_ERROR("Unable to open HKLM\\Software\\Microsoft\\Cryptography registry key",
                           Platform::LastSystemError());
         text.clear();
@@ -25,7 +24,7 @@ bool ComputerId::ReadMachineGuid(std::string& text) {
 
 bool ComputerId::ReadSystemVolumeGuid(std::string& text) {
     text.clear();
-    if (!Platform::MachineFacts::ReadSystemVolumeId(text)) {
+    if (!facts_.readSystemVolumeId(text)) {
         VESK_REPORT_ERROR("GetVolumeNameForVolumeMountPoint failed", Platform::LastSystemError());
         text.clear();
         return false;
@@ -39,7 +38,7 @@ std::string ComputerId::BuildIdentifierText() {
     ReadMachineGuid(machine);
     ReadSystemVolumeGuid(volume);
     Platform::MachineFacts::CpuidLeaf0 leaf;
-    Platform::MachineFacts::ReadCpuidLeaf0(leaf);  // all zero without CPUID
+    facts_.readCpuidLeaf0(leaf);  // all zero without CPUID
     std::string text = machine + "|" + volume;
     for (std::uint32_t reg : {leaf.eax, leaf.ebx, leaf.ecx, leaf.edx}) {
         text += std::to_string(static_cast<std::int32_t>(reg));

@@ -5,10 +5,23 @@
 
 #include <string>
 
+#include "Platform/MachineFacts.h"
+
 namespace DownloadSystem {
+
+// Where the identifier's facts come from: the platform's by default; tests hand in
+// fixed ones to check the recipe without depending on the machine they run on.
+struct MachineFactSource {
+    bool (*readMachineId)(std::string&) = Platform::MachineFacts::ReadMachineId;
+    bool (*readSystemVolumeId)(std::string&) = Platform::MachineFacts::ReadSystemVolumeId;
+    bool (*readCpuidLeaf0)(Platform::MachineFacts::CpuidLeaf0&) =
+        Platform::MachineFacts::ReadCpuidLeaf0;
+};
 
 class ComputerId {
 public:
+    ComputerId() = default;
+    explicit ComputerId(const MachineFactSource& facts) : facts_(facts) {}
     virtual ~ComputerId() = default;
 
     // Always true. Replaces `text` with the identifier; when hashing fails `text`
@@ -24,6 +37,9 @@ public:
 
     // The text that is hashed.
     std::string BuildIdentifierText();
+
+private:
+    MachineFactSource facts_;
 };
 
 }  // namespace DownloadSystem

@@ -17,7 +17,9 @@
 //     HttpRequest::EndUpload   HttpEndRequestW
 //     HttpRequest::Query*      HttpQueryInfoW(STATUS_CODE | FLAG_NUMBER, RAW_HEADERS_CRLF,
 //                              STATUS_TEXT)
-//     HttpRequest::Read        InternetReadFile
+//     HttpRequest::Read        InternetQueryDataAvailable, then InternetReadFile of at most that
+//                              much; at the end the bytes read are held against Content-Length
+//                              (WinINet ends a cut reply with TRUE and 0 bytes)
 //     Close                    InternetCloseHandle
 //   and LastError() is GetLastError() of the failed call. The cancellation check must be honoured
 //   within about 100 ms in every call that waits on the network (on Windows: run the blocking

@@ -9,19 +9,38 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Platform::MachineFacts {
 
-// The machine's installation id as stored, without surrounding white space (Linux:
-// /etc/machine-id, else /var/lib/dbus/machine-id: 32 hexadecimal characters).
-// An empty id file gives false with ENODATA.
+// The machine's installation id. Windows: the registry value MachineGuid exactly as
+// stored (normally a GUID without braces); only a key that cannot be opened gives false,
+// a missing value gives true with an empty id. Linux: /etc/machine-id, else
+// /var/lib/dbus/machine-id (32 hexadecimal characters) without its line break; an empty
+// id file gives false with ENODATA.
 bool ReadMachineId(std::string& id);
 
-// The UUID of the file system the system runs from (Linux: the file system mounted
-// at "/", found through /dev/disk/by-uuid or the udev database), as the system
-// writes it (lower case with dashes for most file systems). False with ENOENT when
-// the root is not a block device with a known UUID (containers, overlay roots).
+// The id of the system volume. Windows: the GUID of the volume mounted at "C:\\" (see
+// VolumeGuidOfPath; empty when its volume path has no braces); false when the volume
+// path cannot be had. Linux: the UUID of the file system mounted at "/", found through
+// /dev/disk/by-uuid or the udev database, as the system writes it (lower case with
+// dashes for most file systems); false with ENOENT when the root is not a block device
+// with a known UUID (containers, overlay roots).
 bool ReadSystemVolumeId(std::string& id);
+
+// The text strictly between the first "{" and the first "}" after it of a volume path
+// such as "\\\\?\\Volume{GUID}\\"; empty when either brace is missing.
+inline std::string VolumeGuidOfPath(std::string_view path) {
+    const std::size_t open = path.find('{');
+    if (open == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t close = path.find('}', open + 1);
+    if (close == std::string_view::npos) {
+        return {};
+    }
+    return std::string(path.substr(open + 1, close - open - 1));
+}
 
 // The four registers of CPUID leaf 0 (EAX = highest basic leaf; EBX, EDX, ECX hold
 // the vendor text, four characters each, little-endian).

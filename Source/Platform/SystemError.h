@@ -6,8 +6,9 @@
 
 namespace Platform {
 
-// The system's message for `errorNumber`, in UTF-8, without a trailing line break.
-// Returns an empty string when the system has no text for the number.
+// The system's message for `errorNumber`, in UTF-8, exactly as the system gives it
+// (FormatMessage's texts end with a line break, strerror's do not). Returns an empty
+// string when the system has no text for the number.
 std::string SystemErrorText(int errorNumber);
 
 // The calling thread's last operating-system error number (errno on Linux).

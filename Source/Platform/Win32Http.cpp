@@ -51,6 +51,13 @@ bool SetTimeout(HINTERNET handle, DWORD option, std::uint32_t milliseconds) {
     return InternetSetOptionW(handle, option, &value, sizeof value);
 }
 
+// The error of the WinINet call that just failed; never 0, so a failure is never logged as
+// success.
+std::uint32_t FailedCallError() {
+    const DWORD error = GetLastError();
+    return error != 0 ? error : HttpError::InternalError;
+}
+
 bool ParsePort(std::string_view text, std::uint16_t& port) {
     if (text.empty() || text.size() > 5) {
         return false;
@@ -119,7 +126,7 @@ bool HttpSession::Open(std::string_view agent) {
     const HINTERNET handle = InternetOpenW(Win32::WidenUtf8(agent).c_str(),
                                            INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (handle == nullptr) {
-        lastError_ = GetLastError() != 0 ? GetLastError() : HttpError::InternalError;
+        lastError_ = FailedCallError();
         return false;
     }
     state_->internet = std::make_shared<InternetHandle>(handle);
@@ -142,7 +149,10 @@ bool HttpSession::SetConnectTimeout(std::uint32_t milliseconds) {
         return lastError_ = HttpError::IncorrectHandleState, false;
     }
     state_->connectTimeout = milliseconds;
-    return SetTimeout(state_->internet->handle, INTERNET_OPTION_CONNECT_TIMEOUT, milliseconds);
+    if (!SetTimeout(state_->internet->handle, INTERNET_OPTION_CONNECT_TIMEOUT, milliseconds)) {
+        return lastError_ = FailedCallError(), false;
+    }
+    return true;
 }
 
 bool HttpSession::SetSendTimeout(std::uint32_t milliseconds) {
@@ -150,7 +160,10 @@ bool HttpSession::SetSendTimeout(std::uint32_t milliseconds) {
         return lastError_ = HttpError::IncorrectHandleState, false;
     }
     state_->sendTimeout = milliseconds;
-    return SetTimeout(state_->internet->handle, INTERNET_OPTION_SEND_TIMEOUT, milliseconds);
+    if (!SetTimeout(state_->internet->handle, INTERNET_OPTION_SEND_TIMEOUT, milliseconds)) {
+        return lastError_ = FailedCallError(), false;
+    }
+    return true;
 }
 
 bool HttpSession::SetReceiveTimeout(std::uint32_t milliseconds) {
@@ -158,7 +171,10 @@ bool HttpSession::SetReceiveTimeout(std::uint32_t milliseconds) {
         return lastError_ = HttpError::IncorrectHandleState, false;
     }
     state_->receiveTimeout = milliseconds;
-    return SetTimeout(state_->internet->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, milliseconds);
+    if (!SetTimeout(state_->internet->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, milliseconds)) {
+        return lastError_ = FailedCallError(), false;
+    }
+    return true;
 }
 
 bool HttpSession::SetDecoding(bool on) {
@@ -233,6 +249,8 @@ struct HttpRequest::State {
     HINTERNET request = nullptr;
 
     enum class Phase { Closed, Opened, Uploading, Replied } phase = Phase::Closed;
+    std::string verb;
+    std::uint64_t received = 0;  // body bytes Read has handed over
     std::uint64_t uploadTotal = 0;
     std::uint64_t uploaded = 0;
     std::uint32_t lastError = 0;
@@ -365,6 +383,8 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
     state.session = from.session;
     state.connect = from.connect;
     state.request = handle;
+    state.verb = std::string(verb);
+    state.received = 0;
     SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, state.session.connectTimeout);
     SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, state.session.sendTimeout);
     SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, state.session.receiveTimeout);
@@ -382,6 +402,8 @@ void HttpRequest::Close() {
     state.connect.reset();
     state.session = HttpSession::State{};
     state.phase = State::Phase::Closed;
+    state.verb.clear();
+    state.received = 0;
     state.uploadTotal = 0;
     state.uploaded = 0;
 }
@@ -567,20 +589,86 @@ bool HttpRequest::QueryStatusText(std::string& text) const {
     return QueryReplyText(*state_, HTTP_QUERY_STATUS_TEXT, 4096, text);
 }
 
+namespace {
+
+// The reply's Content-Length, when it has one that the body must fill: not for HEAD, 1xx,
+// 204 or 304, and not when WinINet decodes the body (the length counts the encoded bytes).
+bool LengthTheBodyMustFill(HttpRequest::State& state, std::uint64_t& length) {
+    if (state.verb == "HEAD") {
+        return false;
+    }
+    const std::lock_guard<std::mutex> lock(state.handleMutex);
+    if (state.request == nullptr) {
+        return false;
+    }
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (HttpQueryInfoW(state.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                       &size, nullptr) &&
+        (status < 200 || status == 204 || status == 304)) {
+        return false;
+    }
+    std::wstring text;
+    DWORD error = 0;
+    if (state.session.decoding) {
+        if (!QueryText(state.request, HTTP_QUERY_CONTENT_ENCODING, 4096, text, error) ||
+            (!text.empty() && text != L"identity")) {
+            return false;
+        }
+    }
+    if (!QueryText(state.request, HTTP_QUERY_CONTENT_LENGTH, 64, text, error) || text.empty()) {
+        return false;
+    }
+    std::uint64_t value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9' || value > (UINT64_MAX - 9) / 10) {
+            return false;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+    }
+    length = value;
+    return true;
+}
+
+}  // namespace
+
+// Reads what has arrived (at least one byte, waiting for it when none has), so a slow reply
+// hands over its bytes as they come instead of after a whole buffer's worth. WinINet reports
+// a connection closed early as a clean end; the announced length tells the two apart.
 bool HttpRequest::Read(void* buffer, std::size_t size, std::size_t& bytesRead) {
     bytesRead = 0;
     State& state = *state_;
     if (state.phase != State::Phase::Replied) {
         return state.Fail(HttpError::IncorrectHandleState);
     }
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    DWORD got = 0;
-    const bool ok = state.Guarded(
-        [&](HINTERNET handle) { return InternetReadFile(handle, buffer, piece, &got); });
-    if (ok) {
-        bytesRead = got;
+    if (size == 0) {
+        return true;
     }
-    return ok;
+    DWORD available = 0;
+    if (!state.Guarded([&](HINTERNET handle) {
+            return InternetQueryDataAvailable(handle, &available, 0, 0);
+        })) {
+        return false;
+    }
+    DWORD got = 0;
+    if (available > 0) {
+        const DWORD piece = static_cast<DWORD>(
+            std::min<std::size_t>({size, static_cast<std::size_t>(available), 1u << 30}));
+        if (!state.Guarded(
+                [&](HINTERNET handle) { return InternetReadFile(handle, buffer, piece, &got); })) {
+            return false;
+        }
+    }
+    if (got == 0) {
+        std::uint64_t announced = 0;
+        if (LengthTheBodyMustFill(state, announced) && state.received < announced) {
+            return state.Fail(HttpError::ConnectionAborted);
+        }
+        return true;
+    }
+    state.received += got;
+    bytesRead = got;
+    return true;
 }
 
 std::uint32_t HttpRequest::LastError() const {

@@ -1,69 +1,49 @@
-// Windows backend of MachineFacts.h: the registry's Cryptography\MachineGuid (read from the
-// 64-bit view, where Windows keeps it), the volume GUID name of the system drive, and
-// CPUID leaf 0 through the compiler's cpuid.h.
+// Windows backend of MachineFacts.h: the registry's Cryptography\MachineGuid as stored, the
+// GUID of the volume mounted at C:\, and CPUID leaf 0 through the compiler's cpuid.h.
 #include "Platform/MachineFacts.h"
 
 #include <windows.h>
 
 #include <cpuid.h>
 
-#include "Platform/Win32Text.h"
+#include <cstring>
 
 namespace Platform::MachineFacts {
 
-namespace {
-
-std::string Trimmed(std::string text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.back())) {
-        text.pop_back();
-    }
-    std::size_t start = 0;
-    while (start < text.size() && blank(text[start])) {
-        ++start;
-    }
-    return text.substr(start);
-}
-
-// The system drive ("C:\"), from the Windows folder's location.
-std::wstring SystemDriveRoot() {
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
-    if (length >= 3 && length < MAX_PATH && folder[1] == L':') {
-        return std::wstring(folder, 2) + L"\\";
-    }
-    return L"C:\\";
-}
-
-}  // namespace
-
 bool ReadMachineId(std::string& id) {
     id.clear();
-    wchar_t value[128] = {};
-    DWORD size = sizeof value;
-    const LSTATUS status =
-        RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid",
-                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, value, &size);
+    // The 64-bit view first, where Windows keeps the value; a system without one has a
+    // single view.
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0,
+                                   KEY_READ | KEY_WOW64_64KEY, &key);
+    if (status != ERROR_SUCCESS) {
+        status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0, KEY_READ,
+                               &key);
+    }
     if (status != ERROR_SUCCESS) {
         SetLastError(static_cast<DWORD>(status));
         return false;
     }
-    id = Trimmed(Win32::NarrowToUtf8(value));
-    if (id.empty()) {
-        SetLastError(ERROR_INVALID_DATA);
-        return false;
+    // The value as stored, whatever its type; the identifier depends on these exact bytes.
+    char value[255] = {};
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key, "MachineGuid", nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                         &size) == ERROR_SUCCESS) {
+        id.assign(value, strnlen(value, sizeof value));
     }
+    RegCloseKey(key);
     return true;
 }
 
 bool ReadSystemVolumeId(std::string& id) {
     id.clear();
-    wchar_t name[MAX_PATH] = {};
-    if (!GetVolumeNameForVolumeMountPointW(SystemDriveRoot().c_str(), name, MAX_PATH)) {
+    char path[1024] = {};
+    if (!GetVolumeNameForVolumeMountPointA("C:\\", path, sizeof path - 1)) {
         return false;
     }
-    id = Win32::NarrowToUtf8(name);
-    return !id.empty();
+    id = VolumeGuidOfPath(path);
+    return true;
 }
 
 bool ReadCpuidLeaf0(CpuidLeaf0& leaf) {

@@ -13,11 +13,14 @@ namespace {
 constexpr DWORD InternetErrorBase = 12000;
 constexpr DWORD InternetErrorLast = 12999;
 
-std::wstring FormatFrom(DWORD flags, HMODULE module, DWORD number) {
+constexpr WORD EnglishUnitedStates = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+constexpr WORD DefaultLanguage = 0;
+
+std::wstring FormatFrom(DWORD flags, HMODULE module, DWORD number, WORD language) {
     wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        flags | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module, number,
-        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       module, number, language, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring result;
     if (length > 0 && text != nullptr) {
         result.assign(text, length);
@@ -30,19 +33,20 @@ std::wstring FormatFrom(DWORD flags, HMODULE module, DWORD number) {
 
 }  // namespace
 
+// The text as FormatMessage gives it, its closing line break included: the log shows it
+// that way. English first, so that logs read alike on every machine, then the system's own
+// language, then (for the Internet numbers) wininet.dll's message table.
 std::string SystemErrorText(int errorNumber) {
     const auto number = static_cast<DWORD>(errorNumber);
-    std::wstring text;
-    if (number >= InternetErrorBase && number <= InternetErrorLast) {
-        if (HMODULE wininet = GetModuleHandleW(L"wininet.dll")) {
-            text = FormatFrom(FORMAT_MESSAGE_FROM_HMODULE, wininet, number);
-        }
-    }
+    std::wstring text =
+        FormatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, number, EnglishUnitedStates);
     if (text.empty()) {
-        text = FormatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, number);
+        text = FormatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, number, DefaultLanguage);
     }
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
-        text.pop_back();
+    if (text.empty() && number >= InternetErrorBase && number <= InternetErrorLast) {
+        if (HMODULE wininet = GetModuleHandleW(L"wininet.dll")) {
+            text = FormatFrom(FORMAT_MESSAGE_FROM_HMODULE, wininet, number, DefaultLanguage);
+        }
     }
     return Win32::NarrowToUtf8(text);
 }

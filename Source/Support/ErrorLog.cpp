@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <ctime>
-#include <fstream>
 #include <string>
 
+#include "Platform/Files.h"
 #include "Platform/SystemError.h"
 #include "Support/ConsoleLog.h"
 #include "Support/CriticalSection.h"
@@ -276,12 +276,10 @@ bool WriteLogFile(const std::string& path) {
         text += store.File(entry);
         text += " Line: " + std::to_string(entry.line);
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) {
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-    }
-    if (!out) {
+    // Through the wide name, so that a folder of any name can hold the log.
+    Platform::File out = Platform::File::CreateForWriting(StringUtils::ToWide(path));
+    const bool written = out.IsOpen() && out.Write(text.data(), text.size()) && out.Close();
+    if (!written) {
         const int errorNumber = Platform::LastSystemError();
         LogFailure("WriteLogFile could not write " + path, errorNumber, __FILE__, __LINE__);
         return false;

@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "Support/StringUtils.h"
@@ -89,6 +91,23 @@ TEST_F(CGZipTest, DestroyingAnOpenWriterLeavesACompleteStream) {
         ASSERT_TRUE(zip.WriteString(u"hi"));
     }
     EXPECT_EQ(Decompress("left-open.gz"), std::string("h\0i\0", 4));
+}
+
+// A user's folder may be named with any letters; the file is opened by its wide name.
+TEST_F(CGZipTest, OpensAFileInAFolderNamedBeyondAscii) {
+    const std::filesystem::path folder = folder_ / std::filesystem::path(u"J\u00f6rg \u03a9");
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path file = folder / "logfile.gz";
+    {
+        CGZip zip;
+        ASSERT_TRUE(zip.Open(file.u16string(), 1));
+        EXPECT_TRUE(zip.WriteString(u"abc"));
+        EXPECT_TRUE(zip.Close());
+    }
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b");  // a gzip stream
 }
 
 }  // namespace

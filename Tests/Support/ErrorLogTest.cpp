@@ -181,6 +181,25 @@ TEST_F(ErrorLogTest, WriteLogFileSeparatesEntriesAndReplacesTheFile) {
     EXPECT_EQ(GetLogEntries().size(), 3u) << "the failure is recorded, the entries stay";
 }
 
+// The path is UTF-8 whatever the system's code page; a user's folder may be named with
+// any letters.
+TEST_F(ErrorLogTest, WriteLogFileWritesIntoAFolderNamedBeyondAscii) {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("errorlog-" + std::to_string(std::random_device()())) /
+                        std::filesystem::path(u"J\u00f6rg \u03a9");
+    std::filesystem::create_directories(folder);
+    const std::u8string utf8 = (folder / "logfile.txt").u8string();
+    CaptureStdout();
+    LogInfo("one", "a.cpp", 1);
+    GetCapturedStdout();
+    ASSERT_TRUE(WriteLogFile(std::string(utf8.begin(), utf8.end())));
+    std::ifstream in(folder / "logfile.txt", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "Message: one Detailed Message:  Error Number: 0 File: a.cpp Line: 1");
+    in.close();
+    std::filesystem::remove_all(folder.parent_path());
+}
+
 // Servers put arbitrary bytes into messages (a reply quoted in a failure, a parser error
 // quoting bad input). Whatever path records them, the report stays valid JSON with U+FFFD
 // in place of each bad byte, and the text file is written.
