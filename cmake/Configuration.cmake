@@ -5,15 +5,24 @@
 set(SORVAN_SERVICE_HOST "localhost:8443" CACHE STRING "Download service host (name[:port])")
 set(SORVAN_INTERFACE_HOST "localhost:8443" CACHE STRING "Content host of the interface description and images")
 set(SORVAN_SIGNED_STORAGE_MARKER "signedstore" CACHE STRING "Host-name label of content hosts that check signed paths")
-set(SORVAN_SERVICE_DOMAINS "sorvan.example;sorvan-cdn.example" CACHE STRING "Service domain fragments the hosts check looks for (;-separated)")
+set(SORVAN_SERVICE_DOMAIN_FRAGMENTS "sorvan.;sorvan-cdn.;sorvan-dl." CACHE STRING
+  "The three second-level names of the service, each followed by a dot, that the hosts check looks for (;-separated)")
 set(SORVAN_SUPPORT_ARTICLE_PAGE "https://localhost:8443/support/download-problems" CACHE STRING "Support article opened when a download fails")
 set(SORVAN_CONNECTION_FAQ_PAGE "https://localhost:8443/support/connection-faq" CACHE STRING "FAQ page named in the connection-problem message")
 set(SORVAN_SUPPORT_PAGE "https://localhost:8443/support" CACHE STRING "Support page shown on the screens")
 
-# The domain list becomes a brace initialiser of u"" literals.
-set(SORVAN_SERVICE_DOMAINS_INIT "")
-foreach(domain IN LISTS SORVAN_SERVICE_DOMAINS)
-  string(APPEND SORVAN_SERVICE_DOMAINS_INIT "u\"${domain}\", ")
+# The fragments become a brace initialiser of u"" literals. A fragment without its dot
+# would also match longer names ("sorvan" in "sorvanfans.example").
+list(LENGTH SORVAN_SERVICE_DOMAIN_FRAGMENTS fragment_count)
+if(NOT fragment_count EQUAL 3)
+  message(FATAL_ERROR "SORVAN_SERVICE_DOMAIN_FRAGMENTS needs three fragments, not ${fragment_count}")
+endif()
+set(SORVAN_SERVICE_DOMAIN_FRAGMENTS_INIT "")
+foreach(fragment IN LISTS SORVAN_SERVICE_DOMAIN_FRAGMENTS)
+  if(NOT fragment MATCHES "^[A-Za-z0-9-]+\\.$")
+    message(FATAL_ERROR "service domain fragment \"${fragment}\" is not a name followed by a dot")
+  endif()
+  string(APPEND SORVAN_SERVICE_DOMAIN_FRAGMENTS_INIT "u\"${fragment}\", ")
 endforeach()
 
 set(SORVAN_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")

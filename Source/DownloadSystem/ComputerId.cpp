@@ -46,12 +46,20 @@ std::string ComputerId::BuildIdentifierText() {
     return text;
 }
 
+std::vector<std::uint8_t> MachineFactSource::PlatformSha1(const std::string& text,
+                                                          unsigned long& errorNumber,
+                                                          const char*& failedCall) {
+    return Platform::ComputeHash(Platform::HashAlgorithm::Sha1, text.data(), text.size(),
+                                 &errorNumber, &failedCall);
+}
+
 bool ComputerId::HashToHexText(const std::string& text, std::string& hex) {
     unsigned long errorNumber = 0;
-    const std::vector<std::uint8_t> digest = Platform::ComputeHash(
-        Platform::HashAlgorithm::Sha1, text.data(), text.size(), &errorNumber);
+    const char* failedCall = nullptr;
+    const std::vector<std::uint8_t> digest = facts_.sha1(text, errorNumber, failedCall);
     if (digest.size() != Platform::HashLength(Platform::HashAlgorithm::Sha1)) {
-        VESK_REPORT_ERROR("ComputerId::HashToHexText SHA-1 digest failed",
+        // The entry names the system call that failed, as the service's reports are read.
+        VESK_REPORT_ERROR(failedCall != nullptr ? failedCall : "CryptGetHashParam",
                           static_cast<int>(errorNumber));
         return false;
     }

@@ -3,7 +3,9 @@
 // registers (EAX, EBX, ECX, EDX as signed numbers). Stable across runs on one machine.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Platform/MachineFacts.h"
 
@@ -16,6 +18,13 @@ struct MachineFactSource {
     bool (*readSystemVolumeId)(std::string&) = Platform::MachineFacts::ReadSystemVolumeId;
     bool (*readCpuidLeaf0)(Platform::MachineFacts::CpuidLeaf0&) =
         Platform::MachineFacts::ReadCpuidLeaf0;
+    // The SHA-1 of `text`; empty on failure, with the error code and the failing call.
+    std::vector<std::uint8_t> (*sha1)(const std::string& text, unsigned long& errorNumber,
+                                      const char*& failedCall) = PlatformSha1;
+
+    static std::vector<std::uint8_t> PlatformSha1(const std::string& text,
+                                                  unsigned long& errorNumber,
+                                                  const char*& failedCall);
 };
 
 class ComputerId {

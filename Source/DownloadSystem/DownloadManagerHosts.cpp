@@ -50,8 +50,8 @@ int DownloadManager::CheckHosts() {
     // The text ends at its first zero byte; comment lines are searched too.
     std::string_view text(buffer.data(), got);
     text = text.substr(0, text.find('\0'));
-    for (std::u16string_view domain : Configuration::ServiceDomains) {
-        const std::string fragment = vesk::StringUtils::ToNarrow(domain);
+    for (std::u16string_view wide : Configuration::ServiceDomainFragments) {
+        const std::string fragment = vesk::StringUtils::ToNarrow(wide);
         if (!fragment.empty() && text.find(fragment) != std::string_view::npos) {
             VESK_REPORT_ERROR("DownloadManager::CheckHosts Sorvan domains found",
                               vesk::ErrorNumber::HostsRedirected);

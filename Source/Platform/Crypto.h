@@ -25,8 +25,10 @@ constexpr std::size_t HashLength(HashAlgorithm algorithm) {
 
 // Computes the digest of `size` bytes at `data` (data may be null when size is 0).
 // Returns the raw digest bytes, or an empty vector when the crypto service fails;
-// in that case `errorNumber` (when given) receives a non-zero backend error code.
+// in that case `errorNumber` (when given) receives a non-zero backend error code and
+// `failedCall` (when given) the name of the system call that failed.
 std::vector<std::uint8_t> ComputeHash(HashAlgorithm algorithm, const void* data, std::size_t size,
-                                      unsigned long* errorNumber = nullptr);
+                                      unsigned long* errorNumber = nullptr,
+                                      const char** failedCall = nullptr);
 
 }  // namespace Platform

@@ -23,9 +23,12 @@ const EVP_MD* Digest(HashAlgorithm algorithm) {
 }  // namespace
 
 std::vector<std::uint8_t> ComputeHash(HashAlgorithm algorithm, const void* data, std::size_t size,
-                                      unsigned long* errorNumber) {
+                                      unsigned long* errorNumber, const char** failedCall) {
     if (errorNumber != nullptr) {
         *errorNumber = 0;
+    }
+    if (failedCall != nullptr) {
+        *failedCall = "EVP_Digest";
     }
     const EVP_MD* md = Digest(algorithm);
     std::vector<std::uint8_t> digest(EVP_MAX_MD_SIZE);

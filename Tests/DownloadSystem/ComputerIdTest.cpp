@@ -85,6 +85,21 @@ TEST(ComputerIdTest, IdentifierIsTheLowerCaseSha1OfTheText) {
     vesk::ClearErrors();
 }
 
+TEST(ComputerIdTest, AFailedDigestNamesTheFailingCallAndKeepsTheText) {
+    vesk::ClearErrors();
+    MachineFactSource source = Stubbed({"m", "v", {}});
+    source.sha1 = [](const std::string&, unsigned long& number, const char*& call) {
+        number = 0x80090008;  // the provider refuses the algorithm
+        call = "CryptCreateHash";
+        return std::vector<std::uint8_t>{};
+    };
+    std::string text = "kept";
+    EXPECT_TRUE(ComputerId(source).GetComputerId(text));
+    EXPECT_EQ(text, "kept");
+    EXPECT_EQ(vesk::GetErrorMessages(), std::vector<std::string>{"CryptCreateHash"});
+    vesk::ClearErrors();
+}
+
 TEST(ComputerIdTest, VolumeGuidIsWhatStandsBetweenTheBraces) {
     struct Row {
         const char* path;

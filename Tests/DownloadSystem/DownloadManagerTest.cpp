@@ -15,8 +15,21 @@ namespace {
 class DownloadManagerTest : public EngineFixture {};
 
 TEST_F(DownloadManagerTest, HostsCheckFindsServiceDomainsAnywhereCaseSensitively) {
-    const std::string domain = vesk::StringUtils::ToNarrow(Configuration::ServiceDomains[0]);
+    const std::string domain =
+        vesk::StringUtils::ToNarrow(Configuration::ServiceDomainFragments[0]);
     DownloadManager manager;
+
+    // Each of the three fragments counts; the name without its dot is another domain.
+    for (std::u16string_view fragment : Configuration::ServiceDomainFragments) {
+        const std::string narrow = vesk::StringUtils::ToNarrow(fragment);
+        ASSERT_EQ(narrow.back(), '.');
+        WriteFile(hosts_, "10.0.0.1 cdn." + narrow + "net\n");
+        vesk::ClearErrors();
+        EXPECT_EQ(manager.CheckHosts(), 1) << narrow;
+        WriteFile(hosts_, "10.0.0.1 " + narrow.substr(0, narrow.size() - 1) + "fans.net\n");
+        EXPECT_EQ(manager.CheckHosts(), 0) << narrow;
+    }
+    EXPECT_EQ(std::size(Configuration::ServiceDomainFragments), 3u);
 
     WriteFile(hosts_, "127.0.0.1 localhost\n# 10.0.0.1 download." + domain + "com\n");
     vesk::ClearErrors();
