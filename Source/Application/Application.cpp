@@ -165,6 +165,9 @@ void Application::Shutdown() {
         glfwDestroyWindow(window_);
         window_ = nullptr;
     }
+    sizeApplied_ = false;
+    positionApplied_ = false;
+    setOpacity_ = 1.0f;
     if (libraryReady_) {
         glfwTerminate();
         libraryReady_ = false;
@@ -189,19 +192,30 @@ void Application::SetSize(int width, int height) {
         width = std::min(width, desktopWidth);
         height = std::min(height, desktopHeight);
     }
+    // The screens set their size and place every frame; each call to the window system
+    // is a round of X events (or window messages) that wakes the loop again, so a still
+    // screen would keep a core busy. Only a change is passed on.
+    if (width == width_ && height == height_ && sizeApplied_) {
+        return;
+    }
     width_ = width;
     height_ = height;
     if (window_ != nullptr) {
         glfwSetWindowSize(window_, width_, height_);
+        sizeApplied_ = true;
     }
 }
 
 void Application::SetPosition(int x, int y) {
-    windowChanged_ = windowChanged_ || x != x_ || y != y_;
+    if (x == x_ && y == y_ && positionApplied_) {
+        return;
+    }
+    windowChanged_ = true;
     x_ = x;
     y_ = y;
     if (window_ != nullptr) {
         glfwSetWindowPos(window_, x_, y_);
+        positionApplied_ = true;
     }
 }
 
@@ -213,7 +227,10 @@ void Application::Center() {
 void Application::SetOpacity(float opacity) {
     if (window_ != nullptr) {
         const float clamped = std::clamp(opacity, 0.0f, 1.0f);
-        windowChanged_ = windowChanged_ || clamped != setOpacity_;
+        if (clamped == setOpacity_) {
+            return;
+        }
+        windowChanged_ = true;
         setOpacity_ = clamped;
         glfwSetWindowOpacity(window_, clamped);
     }

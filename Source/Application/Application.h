@@ -96,6 +96,9 @@ private:
     bool redrawRequested_ = true;
     bool windowChanged_ = false;
     float setOpacity_ = 1.0f;
+    // Whether the window has been given width_/height_ and x_/y_ since it was made.
+    bool sizeApplied_ = false;
+    bool positionApplied_ = false;
 };
 
 // The program's one application object.
