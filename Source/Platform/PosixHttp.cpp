@@ -751,6 +751,10 @@ bool StartTransfer(HttpRequest::State& s, std::string_view headers, bool withBod
     if (!s.session.agent.empty())
         curl_easy_setopt(e, CURLOPT_USERAGENT, s.session.agent.c_str());
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(s.session.connectTimeout));
+    // Through a proxy (libcurl reads https_proxy, http_proxy and no_proxy) the proxy's own
+    // "200 Connection established" must not be taken for the server's reply: a caller would
+    // stop sending the body and read the proxy's empty block as the reply's headers.
+    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     if (s.session.decoding)
         curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, s.headerList);

@@ -11,11 +11,13 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <set>
 
 #include "Configuration.h"
 #include "DownloadSystem/FileDownload.h"
 #include "EngineFixture.h"
 #include "FileSizeLimit.h"
+#include "Servers/ConnectProxy.h"
 #include "Support/Formatting.h"
 
 namespace DownloadSystem::Testing {
@@ -91,6 +93,35 @@ TEST_F(DownloadCoreTest, DownloadsVerifiesAndStartsSetupThenKeepsCompleteFiles) 
     EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
     // The engine's own deletion of the damaged copy is not reported as foreign.
     EXPECT_EQ(vesk::GetLogEntries().dump().find("was deleted but it was not"), std::string::npos);
+}
+
+// Behind a company proxy: the manifest form, the list, the files and the log report all
+// pass through the tunnel, and the run ends as it would without the proxy.
+TEST_F(DownloadCoreTest, AWholeRunAndItsReportGoThroughAConnectProxy) {
+    TestServers::ConnectProxy proxy;
+    ASSERT_NE(proxy.Port(), 0);
+    TestServers::ProxyVariables variables(proxy.Url());
+    AddSetupProgram();
+    AddFile("Data-1a.bin", PatternBytes(300 * 1024));
+    {
+        DownloadCore core;
+        RunDownload(core);
+        EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
+        EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
+        EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
+        core.PostLogFile();
+    }
+    const auto service = service_.RequestsTo(ServicePath);
+    ASSERT_EQ(service.size(), 2u);
+    EXPECT_EQ(service[0].Header("Method"), "RequestDownload");
+    EXPECT_FALSE(service[0].body.empty());
+    EXPECT_EQ(service[1].Header("Method"), "LogErrorInfo");
+    EXPECT_EQ(service[1].body.size(), std::stoull(service[1].Header("Content-Length")));
+    std::set<std::string> targets;
+    for (const std::string& target : proxy.Targets()) {
+        targets.insert(target);
+    }
+    EXPECT_EQ(targets, (std::set<std::string>{service_.Address(), content_.Address()}));
 }
 
 TEST_F(DownloadCoreTest, ManifestRequestCarriesItsHeadersAndForm) {

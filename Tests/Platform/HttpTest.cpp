@@ -2,6 +2,7 @@
 // certificate refusals, connection failures, time-outs, cancellation and bounded memory.
 #include "Platform/Http.h"
 
+#include "Servers/ConnectProxy.h"
 #include "Servers/FreePort.h"
 #include "Servers/HttpsServer.h"
 
@@ -21,6 +22,7 @@ using Platform::HttpRequest;
 using Platform::HttpSession;
 namespace HttpError = Platform::HttpError;
 using TestServers::CertificateKind;
+using TestServers::ConnectProxy;
 using TestServers::HttpsServer;
 using TestServers::PatternByte;
 using TestServers::Reply;
@@ -246,6 +248,72 @@ TEST(HttpTest, StreamedUploadArrivesWholeInTheCallersPieces) {
     EXPECT_EQ(requests[0].Header("Method"), "LogErrorInfo");
     EXPECT_EQ(requests[0].body, body);
     EXPECT_EQ(requests[0].bodyPieces, 3u);
+}
+
+// Behind a company proxy every kind of request must reach the server whole, and the
+// reply seen is the server's, not the proxy's "200 Connection established".
+TEST(HttpTest, EveryRequestGoesThroughAConnectProxyFromTheProxyVariables) {
+    HttpsServer server;
+    server.SetReply("/service", Reply::Text(201, "{\"ok\":1}"));
+    server.SetReply("/file", Reply::Pattern(100000));
+    ConnectProxy proxy;
+    ASSERT_NE(proxy.Port(), 0);
+    TestServers::ProxyVariables variables(proxy.Url());
+    const std::string form = "Method=RequestDownload&release=9_5&computer=abcdef0123456789";
+
+    for (int round = 0; round < 4; ++round) {  // each kind twice: new and reused connections
+        SCOPED_TRACE(round);
+        {
+            Exchange post(server.Address(), "POST", "/service");
+            ASSERT_TRUE(post.request.Send("Content-Type: application/x-www-form-urlencoded",
+                                          form.data(), form.size()))
+                << post.request.LastError() << " " << post.request.LastErrorText();
+            std::uint32_t status = 0;
+            std::string headers;
+            ASSERT_TRUE(post.request.QueryStatusCode(status));
+            ASSERT_TRUE(post.request.QueryRawHeaders(headers));
+            EXPECT_EQ(status, 201u);
+            EXPECT_EQ(headers.rfind("HTTP/1.1 201 ", 0), 0u) << headers;
+            std::string reply;
+            ASSERT_TRUE(ReadBody(post.request, 4096, reply));
+            EXPECT_EQ(reply, "{\"ok\":1}");
+        }
+        {
+            Exchange upload(server.Address(), "POST", "/service");
+            ASSERT_TRUE(upload.request.BeginUpload("", form.size()));
+            std::size_t written = 0;
+            ASSERT_TRUE(upload.request.Write(form.data(), form.size(), written));
+            ASSERT_TRUE(upload.request.EndUpload());
+            std::uint32_t status = 0;
+            ASSERT_TRUE(upload.request.QueryStatusCode(status));
+            EXPECT_EQ(status, 201u);
+        }
+        {
+            Exchange get(server.Address(), "GET", "/file");
+            ASSERT_TRUE(get.request.Send(""));
+            std::string body;
+            ASSERT_TRUE(ReadBody(get.request, 65536, body));
+            EXPECT_EQ(body.size(), 100000u);
+            EXPECT_TRUE(IsPattern(body));
+        }
+    }
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 12u);
+    for (const auto& request : requests) {
+        if (request.method == "POST") {
+            EXPECT_EQ(request.body, form);
+        }
+    }
+    ASSERT_FALSE(proxy.Targets().empty());
+    for (const std::string& target : proxy.Targets())
+        EXPECT_EQ(target, server.Address());
+
+    // A host named in no_proxy is reached directly.
+    TestServers::ProxyVariables bypass(proxy.Url(), "127.0.0.1");
+    std::size_t tunnels = proxy.Targets().size();
+    Exchange direct(server.Address(), "GET", "/file");
+    ASSERT_TRUE(direct.request.Send(""));
+    EXPECT_EQ(proxy.Targets().size(), tunnels);
 }
 
 TEST(HttpTest, ShortUploadIsAFailureNotASentRequest) {
