@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "Platform/PosixHttpPool.h"
+#include "Platform/PosixTlsCloseWatch.h"
 
 namespace Platform {
 
@@ -155,6 +156,7 @@ CURLcode UseSharedAuthorities(CURL*, void* context, void* user) {
     if (store == nullptr)
         return CURLE_SSL_CACERT_BADFILE;
     SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(context), store);  // takes the reference
+    TlsCloseWatch::Install(static_cast<SSL_CTX*>(context));
     return CURLE_OK;
 }
 
@@ -383,6 +385,9 @@ struct HttpRequest::State {
     std::string statusText;
     std::vector<unsigned char> buffer;
     std::size_t bufferStart = 0;
+    // A body without a length over TLS: whole only if the server said close_notify.
+    bool endsAtClose = false;
+    TlsCloseWatch closeWatch;
 
     std::size_t Buffered() const { return buffer.size() - bufferStart; }
 
@@ -409,6 +414,7 @@ struct HttpRequest::State {
         }
         if (headerList != nullptr)
             curl_slist_free_all(headerList);
+        closeWatch.Stop();
         easy = nullptr;
         multi = nullptr;
         headerList = nullptr;
@@ -500,8 +506,17 @@ struct HttpRequest::State {
                 return true;
             if (failed)
                 return false;
-            if (done)
-                return result == CURLE_OK ? true : FailTransfer();
+            if (done) {
+                if (result != CURLE_OK)
+                    return FailTransfer();
+                if (endsAtClose && !closeWatch.Seen()) {
+                    failed = true;
+                    return Fail(HttpError::ConnectionAborted,
+                                "the connection closed without TLS close_notify before the "
+                                "end of a reply without a length");
+                }
+                return true;
+            }
             if (session.cancel && session.cancel())
                 return Abandon(HttpError::OperationCancelled, "cancelled by the caller");
             auto now = Clock::now();
@@ -530,6 +545,33 @@ struct HttpRequest::State {
 };
 
 namespace {
+
+// A reply whose body runs to the connection's close: no length, not chunked, and a status
+// and verb that carry a body.
+bool BodyEndsAtClose(const HttpRequest::State& s) {
+    if (s.verb == "HEAD" || (s.status >= 100 && s.status < 200) || s.status == 204 ||
+        s.status == 304)
+        return false;
+    std::string lower(s.rawHeaders);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.find("\ncontent-length:") != std::string::npos)
+        return false;
+    std::size_t encoding = lower.find("\ntransfer-encoding:");
+    return encoding == std::string::npos ||
+           lower.substr(encoding, lower.find('\n', encoding + 1) - encoding).find("chunked") ==
+               std::string::npos;
+}
+
+void WatchTheEndIfItIsTheClose(HttpRequest::State& s) {
+    curl_tlssessioninfo* tls = nullptr;
+    if (!s.secure || !BodyEndsAtClose(s) ||
+        curl_easy_getinfo(s.easy, CURLINFO_TLS_SSL_PTR, &tls) != CURLE_OK || tls == nullptr ||
+        tls->backend != CURLSSLBACKEND_OPENSSL || tls->internals == nullptr)
+        return;
+    s.endsAtClose = true;
+    s.closeWatch.Start(static_cast<SSL*>(tls->internals));
+}
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* s = static_cast<HttpRequest::State*>(user);
@@ -577,6 +619,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
             s->rawHeaders = std::move(s->block);
             s->block.clear();
             s->headersDone = true;
+            WatchTheEndIfItIsTheClose(*s);
         }
     }
     return length;

@@ -94,8 +94,6 @@ constexpr char BoundedBody[] = "a body past the listed size is written without b
 constexpr char ImageDeadline[] = "the picture phase has no overall deadline";
 constexpr char CutReply[] =
     "a service reply not read to its end (cut, stalled, over the cap) is read as the manifest";
-constexpr char ListWithoutEnd[] =
-    "a list cut without a length is taken when the cut falls in an entry";
 
 using F = Fault;
 using P = Phase;
@@ -114,9 +112,10 @@ const Row Rows[] = {
     {P::Manifest, F::ServerError,        T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   20, nullptr},
     {P::Manifest, F::Unavailable,        T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   20, nullptr},
     {P::Manifest, F::ShortWithLength,    T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, nullptr},
-    // Cut without a length, or with a byte changed, the reply is not JSON: a manifest without
-    // members, whose download then ends through the attempt limit.
-    {P::Manifest, F::ShortWithoutLength, T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  1,  1,   40, nullptr},
+    // A reply without a length cut without TLS's close_notify is a cut, as one with a length.
+    {P::Manifest, F::ShortWithoutLength, T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, nullptr},
+    // With a byte changed the reply is not JSON: a manifest without members, whose download
+    // then ends through the attempt limit.
     {P::Manifest, F::Endless,            T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   30, nullptr},
     {P::Manifest, F::Corrupted,          T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  1,  1,   40, nullptr},
     {P::Manifest, F::WrongName,          T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  0,  3,   20, nullptr},
@@ -133,7 +132,7 @@ const Row Rows[] = {
     // Recovered, setup started, and the error screen shows what happened on the way.
     {P::List,     F::Unavailable,        T::Once,   S::DownloadError, "503",           true,  D::Complete,       0,  3, 12,   30, nullptr},
     {P::List,     F::ShortWithLength,    T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128, 180, nullptr},
-    {P::List,     F::ShortWithoutLength, T::Always, S::DownloadError, "",              false, D::Any,            0,  2, 128, 180, ListWithoutEnd},
+    {P::List,     F::ShortWithoutLength, T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128, 180, nullptr},
     {P::List,     F::Endless,            T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128,  40, nullptr},
     {P::List,     F::Corrupted,          T::Always, S::DownloadError, "",              false, D::Any,            0,  2, 128, 180, nullptr},
     {P::List,     F::UnknownAuthority,   T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  2, 128, 180, nullptr},
@@ -161,7 +160,7 @@ const Row Rows[] = {
     {P::Description, F::NotFound,           T::Always, S::SplashEnds, "",        false, D::Any, 0,  1,  4, 12, nullptr},
     {P::Description, F::ServerError,        T::Once,   S::SplashEnds, "",        false, D::Any, 2,  2,  2, 12, nullptr},
     {P::Description, F::ShortWithLength,    T::Always, S::SplashEnds, "",        false, D::Any, 0,  1,  4, 12, nullptr},
-    {P::Description, F::ShortWithoutLength, T::Always, S::SplashEnds, BadJson,   false, D::Any, 0,  1,  1, 12, nullptr},
+    {P::Description, F::ShortWithoutLength, T::Always, S::SplashEnds, "",        false, D::Any, 0,  1,  4, 12, nullptr},
     {P::Description, F::Longer,             T::Always, S::SplashEnds, BadJson,   false, D::Any, 0,  1,  1, 12, nullptr},
     {P::Description, F::Endless,            T::Always, S::SplashEnds, "",        false, D::Any, 0,  1,  4, 12, nullptr},
     {P::Description, F::Corrupted,          T::Always, S::SplashEnds, BadJson,   false, D::Any, 0,  1,  1, 12, nullptr},
@@ -173,7 +172,7 @@ const Row Rows[] = {
     {P::Image,    F::StallAfterHeaders,  T::Always, S::SplashEnds, "",          false, D::Any, 0,  2,  8, 12, nullptr},
     {P::Image,    F::NotFound,           T::Always, S::SplashEnds, "",          false, D::Any, 0,  2,  8, 12, nullptr},
     {P::Image,    F::ShortWithLength,    T::Always, S::SplashEnds, "",          false, D::Any, 0,  2,  8, 12, nullptr},
-    {P::Image,    F::ShortWithoutLength, T::Always, S::SplashEnds, "",          false, D::Any, 0,  2,  2, 12, nullptr},
+    {P::Image,    F::ShortWithoutLength, T::Always, S::SplashEnds, "",          false, D::Any, 0,  2,  8, 12, nullptr},
     {P::Image,    F::Longer,             T::Always, S::SplashEnds, "",          false, D::Any, 2,  2,  2, 12, nullptr},
     {P::Image,    F::Endless,            T::Always, S::SplashEnds, "",          false, D::Any, 0,  1,  8, 12, nullptr},
     {P::Image,    F::Corrupted,          T::Always, S::SplashEnds, "",          false, D::Any, 0,  2,  2, 12, nullptr},

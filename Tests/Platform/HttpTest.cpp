@@ -471,8 +471,22 @@ TEST(HttpTest, CutConnectionsFailTheRead) {
     Reply reset = cut;
     reset.resetOnDrop = true;
     server.SetReply("/reset", reset);
+    // Without a length only TLS can tell a cut from the end: a close without its
+    // close_notify is a cut. One that ends with it is the whole body.
+    Reply delimitedCut = cut;
+    delimitedCut.closeDelimited = true;
+    server.SetReply("/delimited-cut", delimitedCut);
+    Reply delimited = Reply::Pattern(200000);
+    delimited.closeDelimited = true;
+    server.SetReply("/delimited", delimited);
 
-    for (const char* path : {"/cut", "/reset"}) {
+    Exchange whole(server.Address(), "GET", "/delimited");
+    ASSERT_TRUE(whole.request.Send(""));
+    std::string wholeBody;
+    EXPECT_TRUE(ReadBody(whole.request, 4096, wholeBody)) << whole.request.LastError();
+    EXPECT_EQ(wholeBody.size(), 200000u);
+
+    for (const char* path : {"/cut", "/reset", "/delimited-cut"}) {
         Exchange exchange(server.Address(), "GET", path);
         ASSERT_TRUE(exchange.request.Send(""));
         std::string body;
