@@ -68,6 +68,13 @@ TEST_F(ErrorLogTest, EntriesCarryAllKeysAndIndexesRestartAfterClear) {
     EXPECT_EQ(GetLogEntries()[0]["log_index"], 0);
 }
 
+// The report carries where an entry was made; the build machine's folders are not the
+// service's business and would make two builds of one commit differ.
+TEST_F(ErrorLogTest, SourceFileNamesAreRelativeToTheSourceRoot) {
+    LogInfo("here", __FILE__, __LINE__);
+    EXPECT_EQ(GetLogEntries()[0]["file"], "Tests/Support/ErrorLogTest.cpp");
+}
+
 TEST_F(ErrorLogTest, ReportErrorWithSystemNumberBuildsFullText) {
     const std::string systemText = Platform::SystemErrorText(2);
     ASSERT_FALSE(systemText.empty());
