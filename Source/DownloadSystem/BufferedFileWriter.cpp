@@ -5,7 +5,8 @@
 
 namespace DownloadSystem {
 
-BufferedFileWriter::BufferedFileWriter(Platform::File& file) : file_(file) {
+BufferedFileWriter::BufferedFileWriter(Platform::File& file, std::uint32_t crcSoFar)
+    : file_(file), crc_(crcSoFar) {
     buffer_.reserve(BufferSize);
 }
 

@@ -17,8 +17,9 @@ public:
     // the cache while the kernel copies it (larger buffers measured slower).
     static constexpr std::size_t BufferSize = 64 * 1024;
 
-    // Writes into `file`, which must stay open while this object is used.
-    explicit BufferedFileWriter(Platform::File& file);
+    // Writes into `file`, which must stay open while this object is used. `crcSoFar` is the
+    // CRC-32 of the bytes the file already holds when it is continued, so Crc() covers it all.
+    explicit BufferedFileWriter(Platform::File& file, std::uint32_t crcSoFar = 0);
 
     // Takes a piece; writes when the buffer is full. False when that write failed
     // (the error number is left for Platform::LastSystemError()); the buffered bytes are
@@ -30,8 +31,8 @@ public:
 
     // True once any write failed: the file then may not hold what was given.
     bool HasFailed() const { return failed_; }
-    // The CRC-32 of every byte given so far; meaningful only when nothing failed and the
-    // last bytes were flushed.
+    // The CRC-32 of every byte given so far (after `crcSoFar`); meaningful only when nothing failed
+    // and the last bytes were flushed.
     std::uint32_t Crc() const { return crc_; }
 
 private:

@@ -195,7 +195,7 @@ void FileDownload::RunToFile() {
     SetState(DownloadState::Downloading);
 
     std::vector<std::uint8_t> buffer;
-    std::uint64_t kept = 0;
+    KeptPart kept;
     AttemptEnd end = AttemptEnd::Failed;
     for (int attempt = 1;; ++attempt) {
         try {
@@ -230,33 +230,43 @@ void FileDownload::RunToFile() {
     Notify(true);
 }
 
-FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
-                                                       std::vector<std::uint8_t>& buffer) {
-    // Only bytes still on disk as this run left them can be continued.
+bool FileDownload::StillHolds(const KeptPart& kept) const {
     std::uint64_t onDisk = 0;
-    if (kept > 0 && (!Platform::Files::GetSize(target_, onDisk) || onDisk != kept))
-        kept = 0;
-    rangeFrom_ = kept;
-    bytesDone_.store(kept, std::memory_order_release);
+    std::uint32_t crc = 0;
+    return Platform::Files::GetSize(target_, onDisk) && onDisk == kept.bytes &&
+           crc_.ComputeFile(target_, crc) && crc == kept.crc;
+}
+
+FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
+                                                       std::vector<std::uint8_t>& buffer) {
+    // Only bytes still on disk as this run left them can be continued: another program may
+    // have rewritten the file at the same length, and without a listed CRC nothing would
+    // catch the mix later.
+    if (kept.bytes > 0 && !StillHolds(kept))
+        kept = {};
+    rangeFrom_ = kept.bytes;
+    bytesDone_.store(kept.bytes, std::memory_order_release);
 
     if (!httpConnection_.OpenHttpConnection(*this)) {
         if (rangeRefused_)
-            kept = 0;
+            kept = {};
         std::this_thread::sleep_for(RetryPause);
         return AttemptEnd::Failed;
     }
     std::uint64_t written = 0;
+    std::uint32_t crcSoFar = 0;
     Platform::File file;
     if (rangeAnswered_) {
         file = Platform::File::OpenForAppending(target_);
-        written = kept;
+        written = kept.bytes;
+        crcSoFar = kept.crc;
     } else {
-        if (kept > 0)
+        if (kept.bytes > 0)
             VESK_LOG_INFO("The server sent the whole file; starting it over");
         file = Platform::File::CreateForWriting(target_);
         bytesDone_.store(0, std::memory_order_release);
     }
-    kept = 0;
+    kept = {};
     if (!file.IsOpen()) {
         openError_ = Platform::LastSystemError();
         writeFault_ = Platform::ClassifyFileError(openError_);
@@ -274,7 +284,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
         return AttemptEnd::Unopened;
     }
 
-    BufferedFileWriter writer(file);
+    BufferedFileWriter writer(file, crcSoFar);
     const bool continued = written > 0;
     buffer.resize(readSize_);
     bool readFailed = false;
@@ -345,7 +355,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(std::uint64_t& kept,
         if (!allArrived) {
             // A cut transfer goes on from what arrived; a stop keeps the file as it is.
             if (cut)
-                kept = written;
+                kept = {written, writer.Crc()};
             return AttemptEnd::Cut;
         }
     }

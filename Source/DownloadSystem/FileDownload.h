@@ -114,9 +114,17 @@ private:
     enum class AttemptEnd { Verified, Cut, Failed, Unopened, LocalFault };
 
     void RunToFile();
-    // One to-file attempt. `kept` holds the bytes of the target a previous cut attempt left
-    // (0: start over); on return, the bytes the next attempt may keep.
-    AttemptEnd FetchToFileOnce(std::uint64_t& kept, std::vector<std::uint8_t>& buffer);
+    // What a cut attempt left in the target: its length and the CRC-32 of those bytes, so
+    // the next attempt continues only a file that still holds exactly them.
+    struct KeptPart {
+        std::uint64_t bytes = 0;
+        std::uint32_t crc = 0;
+    };
+    // One to-file attempt. `kept` holds what a previous cut attempt left (no bytes: start
+    // over); on return, what the next attempt may keep.
+    AttemptEnd FetchToFileOnce(KeptPart& kept, std::vector<std::uint8_t>& buffer);
+    // The target is as a cut attempt left it: same length, same CRC-32.
+    bool StillHolds(const KeptPart& kept) const;
     void RunToMemory();
     // Running, and not cancelled by the owner's check.
     bool GoingOn() const;

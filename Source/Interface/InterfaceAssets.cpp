@@ -146,10 +146,9 @@ bool InterfaceAssets::GiveUp() {
 }
 
 bool InterfaceAssets::Process(const TextureLoader& load) {
-    if (IsGivenUp()) {
-        return true;
-    }
-    if (!IsFetched()) {
+    // Pictures that arrived before the wait ended are shown all the same; only later ones
+    // are dropped (by the additions).
+    if (!IsFetched() && !IsGivenUp()) {
         return false;
     }
     if (!coreImageBytes_.empty()) {
@@ -171,6 +170,17 @@ bool InterfaceAssets::Process(const TextureLoader& load) {
         mediaImageBytes_.erase(first);
     }
     return coreImageBytes_.empty() && mediaImageBytes_.empty();
+}
+
+std::size_t InterfaceAssets::WaitingBytes() const {
+    std::lock_guard<std::mutex> lock(publishLock_);
+    std::size_t total = 0;
+    for (const auto* images : {&coreImageBytes_, &mediaImageBytes_}) {
+        for (const auto& [key, bytes] : *images) {
+            total += static_cast<std::size_t>(bytes.Size());
+        }
+    }
+    return total;
 }
 
 std::shared_ptr<Texture> InterfaceAssets::GetCoreTexture(const std::string& key) const {

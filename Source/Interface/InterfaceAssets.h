@@ -47,15 +47,18 @@ public:
     void ReportFailure(const std::string& message);
 
     // --- UI thread --------------------------------------------------------------------
-    // Once fetched: turns the first (smallest key) waiting core image and the first waiting
-    // media image into textures with `load` and drops their bytes, also when decoding
-    // failed. True when fetched and nothing waits any more, or when given up.
+    // Once fetched or given up: turns the first (smallest key) waiting core image and the
+    // first waiting media image into textures with `load` and drops their bytes, also when
+    // decoding failed. True when fetched or given up and nothing waits any more.
     bool Process(const TextureLoader& load);
-    // Stops waiting for pictures that are not fetched yet: the program goes on without
-    // them, the transfer in flight is stopped (from a helper thread, so this never blocks)
-    // and whatever arrives later is dropped. Nothing changes once they are fetched.
-    // Returns true when it gave up (false when the pictures were already in).
+    // Stops waiting for pictures that are not fetched yet: the program goes on with those
+    // that arrived so far (Process still turns them into textures), the transfer in flight
+    // is stopped (from a helper thread, so this never blocks) and whatever arrives later is
+    // dropped. Nothing changes once they are fetched. Returns true when it gave up (false
+    // when the pictures were already in).
     bool GiveUp();
+    // Bytes of the added images not yet turned into textures (or dropped).
+    std::size_t WaitingBytes() const;
 
     // None for an empty or unknown key.
     std::shared_ptr<Texture> GetCoreTexture(const std::string& key) const;
@@ -69,8 +72,8 @@ private:
     std::vector<std::shared_ptr<Texture>> mediaTextures_;
     // Orders MarkFetched and GiveUp, and the additions against GiveUp: after one of the two
     // has happened the other never does. The maps are read by the UI thread only once
-    // fetched, and then nothing writes them any more.
-    std::mutex publishLock_;
+    // fetched or given up, and then nothing writes them any more.
+    mutable std::mutex publishLock_;
     std::atomic<bool> fetched_{false};
     std::atomic<bool> givenUp_{false};
     std::shared_ptr<Tavrin_Thread> transfer_;

@@ -101,9 +101,23 @@ void DownloadManagerInterface::DrawProgress(float alpha) {
                         Accent(alpha));
     const std::string percent = ProgressPercentText(progress_);
     const ImVec2 percentSize = MeasureText(2, 16.0f, percent.c_str());
-    DrawText(2, 16.0f, ImVec2(bar.left + bar.width / 2.0f - percentSize.x / 2.0f, 399.0f),
-             IsPercentTextDark(bar, progress_, percentSize.x) ? DarkText(alpha) : White(alpha),
-             percent.c_str());
+    const ImVec2 percentAt(bar.left + bar.width / 2.0f - percentSize.x / 2.0f, 399.0f);
+    // A percentage that straddles the fill's end is white over the fill and dark beyond it;
+    // in one colour, part of it would vanish into the bar or the panel behind it.
+    const float fillEnd = bar.left + bar.width * progress_;
+    const float textTop = percentAt.y - 2.0f;
+    const float textBottom = percentAt.y + percentSize.y + 2.0f;
+    if (!IsPercentTextDark(bar, progress_, percentSize.x)) {
+        draw->PushClipRect(ImVec2(percentAt.x - 2.0f, textTop), ImVec2(fillEnd, textBottom), true);
+        DrawText(2, 16.0f, percentAt, White(alpha), percent.c_str());
+        draw->PopClipRect();
+    }
+    if (fillEnd < percentAt.x + percentSize.x) {
+        draw->PushClipRect(ImVec2(fillEnd, textTop),
+                           ImVec2(percentAt.x + percentSize.x + 2.0f, textBottom), true);
+        DrawText(2, 16.0f, percentAt, DarkText(alpha), percent.c_str());
+        draw->PopClipRect();
+    }
 
     const auto core = GetDownloadCore();
     const auto& manager = core->GetManager();

@@ -24,8 +24,8 @@ ProgressBarLayout LayoutProgressBar(float windowWidth);
 // hair below 0.53.
 std::string ProgressPercentText(float progress);
 
-// The percentage is drawn dark while its left edge lies right of the filled part's end,
-// white once the fill has reached it.
+// The percentage is drawn dark while its left edge lies right of the filled part's end;
+// once the fill has reached it, the part over the fill is white and the rest stays dark.
 bool IsPercentTextDark(const ProgressBarLayout& bar, float progress, float textWidth);
 
 // "1h : 2m : 5s": plain decimals without padding.

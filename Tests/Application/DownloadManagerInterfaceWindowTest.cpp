@@ -4,6 +4,10 @@
 // clicks and drags go through xdotool.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -134,8 +138,9 @@ protected:
         ASSERT_EQ(made.exitCode, 0) << made.output;
     }
 
-    // The release's files; the list is served as Sorvan_9_5.txt.
-    void PublishRelease(const std::vector<std::pair<std::string, TestServers::Reply>>& files) {
+    // The release's files; the list is served as Sorvan_9_5.txt. Returns the list's text.
+    std::string PublishRelease(
+        const std::vector<std::pair<std::string, TestServers::Reply>>& files) {
         std::string list;
         for (const auto& [name, reply] : files) {
             const std::string bytes = reply.body;
@@ -144,6 +149,7 @@ protected:
             content_.SetReply("/Rel/" + name, reply);
         }
         content_.SetReply("/Rel/Sorvan_9_5.txt", TestServers::Reply::Text(200, list));
+        return list;
     }
 
     bool StartProgram(ProgramUnderTest& program) {
@@ -570,6 +576,137 @@ TEST_F(ScreensWindowTest, CleanDownloadStartsSetupAndCloses) {
     }
     EXPECT_EQ(ReadFile(root_ / "setup-ran.txt"), program.Folder().string() + "\n");
     EXPECT_TRUE(LogReports().empty());
+}
+
+}  // namespace
+}  // namespace vesk::test
+
+namespace vesk::test {
+namespace {
+
+// A drag whose release lands on a button before the window could follow the pointer does
+// not press it; a plain click on the same spot afterwards does.
+TEST_F(ScreensWindowTest, DragsThatEndOverTheExitGlyphOrExitPressNothing) {
+    PublishRelease({{"data.bin", TestServers::Reply::Text(200, "release bytes")}});
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    const auto window = x.FindWindow(program.Pid());
+    ASSERT_TRUE(window) << program.Output();
+    const auto shot = WaitForScreen("screens-drag-error.png", [](const Screenshot& s) {
+        return s.CountNear(Left + 820, Top + 500, 160, 38, Dark, 60) > 160 * 2;
+    });
+    ASSERT_TRUE(shot);
+    ASSERT_GT(shot->CountNear(Left + 820, Top + 500, 160, 38, Dark, 60), 160 * 2)
+        << "no download error screen: " << shot->File();
+
+    struct Row {
+        const char* name;
+        int fromX, fromY;  // a free spot, in window coordinates
+        int toX, toY;      // on the button
+    };
+    const Row rows[] = {
+        {"exit glyph", 1100, 18, 1183, 18},
+        {"Exit button", 760, 519, 900, 519},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto at = x.GetGeometry(*window);
+        ASSERT_TRUE(at);
+        ASSERT_TRUE(x.PressMoveRelease(at->x + row.fromX, at->y + row.fromY, at->x + row.toX,
+                                       at->y + row.toY));
+        // Frames to act on it, had the release counted as a press.
+        std::this_thread::sleep_for(1500ms);
+        EXPECT_TRUE(program.IsRunning()) << "the drag pressed the button";
+        EXPECT_TRUE(LogReports().empty()) << "the drag sent the log report";
+    }
+
+    const auto at = x.GetGeometry(*window);
+    ASSERT_TRUE(at);
+    ASSERT_TRUE(x.Click(at->x + 900, at->y + 519));
+    const auto code = program.WaitForExit(15s);
+    ASSERT_TRUE(code) << "still running after Exit";
+    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(LogReports().size(), 1u);
+}
+
+// While the final check runs, the progress screen says so in place of the figures, and the
+// bar shows how much of the release has been verified: here the first of two equal files.
+// The second file is swapped for a pipe when the check fetches the list, so the check waits
+// on it for as long as the test needs.
+TEST_F(ScreensWindowTest, VerificationShowsItsTextAndItsOwnBar) {
+    const std::string setup = "#!/bin/sh\npwd > '" + (root_ / "setup-ran.txt").string() + "'\n";
+    const std::string second(64 * 1024, 'b');
+    const std::string list = PublishRelease(
+        {{"part-one.bin", TestServers::Reply::Text(200, std::string(64 * 1024, 'a'))},
+         {"part-two.bin", TestServers::Reply::Text(200, second)},
+         {"Setup.exe", TestServers::Reply::Text(200, setup)}});
+    ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
+    std::atomic<int> listFetches{0};
+    std::atomic<int> pipeWriter{-1};
+    const fs::path folder = program.Folder();
+    content_.SetHandler("/Rel/Sorvan_9_5.txt", [&, folder, list](const auto&) {
+        // The pass fetches the list twice, the check after the downloads twice more.
+        if (listFetches++ == 2) {
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                const fs::path path = entry.path();
+                if (path.filename().string().find("two.bin") != std::string::npos) {
+                    fs::remove(path);
+                    if (::mkfifo(path.c_str(), 0600) == 0) {
+                        pipeWriter = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+                    }
+                }
+            }
+        }
+        return TestServers::Reply::Text(200, list);
+    });
+    struct CloseWriter {
+        std::atomic<int>& fd;
+        ~CloseWriter() {
+            const int open = fd.exchange(-1);
+            if (open >= 0) {
+                ::close(open);
+            }
+        }
+    } closeWriter{pipeWriter};
+
+    ASSERT_TRUE(StartProgram(program));
+    XTools x(display_);
+    ASSERT_TRUE(x.FindWindow(program.Pid())) << program.Output();
+    const auto verifying = [&pipeWriter](const Screenshot& s) {
+        return pipeWriter.load() >= 0 &&
+               s.CountNear(Left + 800, Top + 488, 200, 22, Dark, 100) > 50 &&
+               s.CountNear(Left + 660, Top + 520, 140, 70, Dark, 100) == 0 &&
+               Near(s.Pixel(Left + 1000, Top + 407), White, 10) &&
+               Near(s.Pixel(Left + 700, Top + 407), Accent, 10);  // faded in
+    };
+    const auto shot = WaitForScreen("screens-verifying.png", verifying, 60s);
+    ASSERT_TRUE(shot);
+    SCOPED_TRACE("screenshot: " + shot->File().string());
+    ASSERT_GE(pipeWriter.load(), 0) << "the list was not fetched for the check";
+    EXPECT_GT(shot->CountNear(Left + 800, Top + 488, 200, 22, Dark, 100), 50) << "no text";
+    // No figures table and no pause glyph while verifying.
+    EXPECT_EQ(shot->CountNear(Left + 660, Top + 490, 140, 100, Dark, 100), 0);
+    EXPECT_EQ(shot->CountNear(Left + 1160, Top + 600, 40, 40, Dark, 100), 0);
+    // Half the bar: filled up to about its middle, white beyond (the percentage sits at the
+    // middle itself).
+    EXPECT_GT(shot->CountNear(Left + 662, Top + 402, 180, 10, Accent, 10), 180 * 10 * 9 / 10);
+    EXPECT_GT(shot->CountNear(Left + 950, Top + 402, 186, 10, White, 10), 186 * 10 * 9 / 10);
+    // "49%" straddles the fill's end (x 895): the digits past it must still be readable.
+    EXPECT_GT(shot->CountNear(Left + 897, Top + 399, 20, 17, Dark, 100), 10)
+        << "the percentage past the fill is drawn white on white";
+
+    // The right bytes: the check passes, setup starts and the window closes.
+    EXPECT_EQ(::write(pipeWriter, second.data(), second.size()),
+              static_cast<::ssize_t>(second.size()));
+    ::close(pipeWriter.exchange(-1));
+    const auto code = program.WaitForExit(60s);
+    ASSERT_TRUE(code) << "still running after the check";
+    EXPECT_EQ(*code, 0);
+    for (int i = 0; i < 50 && ReadFile(root_ / "setup-ran.txt").empty(); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(ReadFile(root_ / "setup-ran.txt"), program.Folder().string() + "\n");
 }
 
 }  // namespace

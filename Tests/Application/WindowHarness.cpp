@@ -487,6 +487,11 @@ bool XTools::ClickAndMoveAway(int x, int y, int toX, int toY) const {
                 "mousemove", std::to_string(toX), std::to_string(toY)});
 }
 
+bool XTools::PressMoveRelease(int x, int y, int toX, int toY) const {
+    return Run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "mousedown", "1",
+                "mousemove", std::to_string(toX), std::to_string(toY), "mouseup", "1"});
+}
+
 bool XTools::MouseDown(int x, int y, int button) const {
     return Run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "mousedown",
                 std::to_string(button)});

@@ -171,6 +171,9 @@ public:
     bool Click(int x, int y, int button = 1) const;
     // Clicks at (x, y) and moves on to (toX, toY) in one burst, faster than a frame.
     bool ClickAndMoveAway(int x, int y, int toX, int toY) const;
+    // Presses at (x, y), moves to (toX, toY) and releases there in one burst, faster than a
+    // frame: a drag whose release lands before the window could follow the pointer.
+    bool PressMoveRelease(int x, int y, int toX, int toY) const;
     bool MouseDown(int x, int y, int button = 1) const;
     bool MouseUp(int button = 1) const;
     // Press at `from`, move in `steps` steps to `to` with a pause between, release.

@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <set>
 
 #include "Configuration.h"
@@ -738,6 +740,131 @@ TEST_F(DownloadCoreTest, TheCompressedReportIsGoneWhileTheServiceIsStillReadingI
     ASSERT_EQ(service_.RequestsTo(ServicePath).size(), 1u);
     EXPECT_FALSE(presentDuringUpload);
     EXPECT_FALSE(fs::exists(gz));
+}
+
+}  // namespace
+}  // namespace DownloadSystem::Testing
+
+namespace DownloadSystem::Testing {
+namespace {
+
+// The local copy, one byte changed at the same size, as another program might leave it.
+void ChangeOnDisk(const fs::path& path) {
+    std::string bytes = ReadFile(path);
+    if (!bytes.empty()) {
+        bytes[bytes.size() / 2] ^= 0x5A;
+        WriteFile(path, bytes);
+    }
+}
+
+// Passes 1-7 each fail one way and the 8th gets through: setup starts. The window then
+// closes, unless a fault was reported to the user on the way: then the error screen shows,
+// and the log holds the note that the errors resolved and setup was started.
+TEST_F(DownloadCoreTest, SetupStartsWhenOnlyTheEighthPassGetsThrough) {
+    AddSetupProgram();
+    AddFile("Data-1a.bin", PatternBytes(4000));
+    TestServers::Reply cut = TestServers::Reply::Text(200, ListText());
+    cut.dropAfter = ListText().find(';') + 1;
+    using Fault = std::function<std::optional<TestServers::Reply>(int fetch)>;
+    struct Row {
+        const char* name;
+        int fetchesPerFailedPass;
+        // What the list's `fetch`-th request (from 0) of a failed pass meets; none: the list.
+        Fault fault;
+        std::size_t fileRequests;
+        std::size_t crcReports;
+    };
+    const Row rows[] = {
+        {"the file changed on disk before each verification", 4,
+         [this](int fetch) -> std::optional<TestServers::Reply> {
+             // The verification fetches the list after both of the pass's own fetches.
+             if (fetch == 2) {
+                 ChangeOnDisk(Local("Data-1a.bin"));
+             }
+             return std::nullopt;
+         },
+         8, 7},
+        {"the list unavailable at the start of the pass", 4,
+         [&cut](int) -> std::optional<TestServers::Reply> { return cut; }, 1, 0},
+        {"the list unavailable for the verification", 6,
+         [&cut](int fetch) -> std::optional<TestServers::Reply> {
+             if (fetch < 2) {
+                 return std::nullopt;
+             }
+             return cut;
+         },
+         1, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        vesk::ClearErrors();
+        content_.ClearRequests();
+        fs::remove(Local("Data-1a.bin"));
+        fs::remove(Local("Setup.exe"));
+        fs::remove(root_ / "setup-ran.txt");
+        std::atomic<int> served{0};
+        content_.SetHandler(ListPath(), [&, this](const TestServers::RecordedRequest&) {
+            const int n = served++;
+            if (n < 7 * row.fetchesPerFailedPass) {
+                if (auto fault = row.fault(n % row.fetchesPerFailedPass)) {
+                    return *fault;
+                }
+            }
+            return TestServers::Reply::Text(200, ListText());
+        });
+        {
+            DownloadCore core;
+            RunDownload(core);
+        }
+        EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
+        EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
+        EXPECT_EQ(content_.RequestsTo(ListPath()).size(),
+                  static_cast<std::size_t>(7 * row.fetchesPerFailedPass + 4));
+        EXPECT_EQ(FileRequests("Data-1a.bin"), row.fileRequests);
+        EXPECT_FALSE(HasErrorMessage("Maximum download attempts exceeded"));
+        std::size_t crcReports = 0;
+        for (const std::string& message : vesk::GetErrorMessages()) {
+            crcReports += message.find("CRC is not correct") != std::string::npos;
+        }
+        EXPECT_EQ(crcReports, row.crcReports);
+        EXPECT_EQ(vesk::GetErrorMessages().size(), row.crcReports);
+        if (row.crcReports > 0) {
+            EXPECT_TRUE(HasLogEntry("seem to be resolved"));
+        }
+    }
+}
+
+TEST_F(DownloadCoreTest, AFileChangedOnDiskAfterItsWorkerAcceptedItIsDeletedAndFetchedAgain) {
+    AddSetupProgram();
+    AddFile("Data-1a.bin", PatternBytes(4000));
+    std::atomic<int> served{0};
+    std::atomic<bool> presentAtSecondPass{true};
+    content_.SetHandler(ListPath(), [&, this](const TestServers::RecordedRequest&) {
+        const int n = served++;
+        if (n == 2) {  // the first verification's list: the worker has accepted the file
+            ChangeOnDisk(Local("Data-1a.bin"));
+        } else if (n == 4) {  // the second pass begins
+            presentAtSecondPass = fs::exists(Local("Data-1a.bin"));
+        }
+        return TestServers::Reply::Text(200, ListText());
+    });
+    DownloadCore core;
+    RunDownload(core);
+
+    bool reported = false;
+    for (const auto& entry : vesk::GetLogEntries()) {
+        if (entry.value("message", "")
+                .find("CRC is not correct: " + Local("Data-1a.bin").string()) !=
+            std::string::npos) {
+            reported = true;
+            EXPECT_EQ(entry.value("error_number", 0), vesk::ErrorNumber::CrcMismatch);
+        }
+    }
+    EXPECT_TRUE(reported);
+    EXPECT_FALSE(presentAtSecondPass) << "the changed copy is deleted by the verification";
+    EXPECT_EQ(FileRequests("Data-1a.bin"), 2u);
+    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
+    EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Interface/Texture.h"
@@ -89,14 +90,18 @@ TEST(InterfaceAssetsTest, GivingUpBeforeFetchedEndsTheWaitAndDropsLatePictures) 
     assets.AddMediaImage("a", Bytes("png"));
     EXPECT_FALSE(assets.Process(std::ref(loader)));
     EXPECT_TRUE(assets.GiveUp());
+    // The picture that came in time is still shown.
     EXPECT_TRUE(assets.Process(std::ref(loader)));
     assets.AddCoreImage("logo_background", Bytes("png"));
     assets.ReportFailure("failed to download texture: late");
     assets.MarkFetched();
     EXPECT_FALSE(assets.IsFetched()) << "nothing is published after giving up";
+    EXPECT_EQ(assets.WaitingBytes(), 0u) << "a late picture is not kept";
     EXPECT_TRUE(assets.Process(std::ref(loader)));
-    EXPECT_TRUE(loader.loaded.empty());
+    EXPECT_EQ(loader.loaded, (std::vector<std::string>{"a"}));
+    EXPECT_EQ(assets.GetCoreTexture("logo_background"), nullptr);
     EXPECT_EQ(GetErrorCount(), 0u) << "a failure nobody waits for is not the user's error";
+    loader.loaded.clear();
 
     // Once fetched, giving up changes nothing.
     InterfaceAssets fetched;
@@ -202,6 +207,46 @@ TEST_F(FetchInterfaceAssetsTest, GivingUpStopsTheTransferAndStartsNoOther) {
     EXPECT_TRUE(server_.RequestsTo("/p/b.png").empty());
     EXPECT_TRUE(server_.RequestsTo("/p/c.png").empty());
     EXPECT_FALSE(assets.IsFetched());
+    EXPECT_EQ(GetErrorCount(), 0u);
+}
+
+}  // namespace
+}  // namespace vesk
+
+namespace vesk {
+namespace {
+
+// The deadline passes while the second slide hangs: the header and the first slide, which
+// came in time, become textures for the splash and the slideshow, and no picture's bytes
+// are left behind.
+TEST_F(FetchInterfaceAssetsTest, GivingUpShowsThePicturesThatCameInTimeAndKeepsNoBytes) {
+    const auto url = [this](const std::string& name) { return server_.Url("/p/" + name); };
+    server_.SetReply("/p/header.png", TestServers::Reply::Text(200, std::string(4096, 'h')));
+    server_.SetReply("/p/a.png", TestServers::Reply::Text(200, std::string(8192, 'a')));
+    TestServers::Reply silent;
+    silent.silent = true;
+    server_.SetReply("/p/b.png", silent);
+    Describe("{\"core\":{\"logo_background\":\"" + url("header.png") + "\"},\"media\":{\"a\":\"" +
+             url("a.png") + "\",\"b\":\"" + url("b.png") + "\",\"c\":\"" + url("c.png") + "\"}}");
+    InterfaceAssets assets;
+    std::thread fetcher([this, &assets] { Fetch(assets); });
+    // meta.json, header.png, a.png, then b.png, which never answers.
+    const bool hanging = server_.WaitForRequests(4, std::chrono::seconds(30));
+    EXPECT_TRUE(assets.GiveUp());
+    fetcher.join();
+    ASSERT_TRUE(hanging);
+    ASSERT_EQ(server_.RequestsTo("/p/b.png").size(), 1u);
+    EXPECT_TRUE(server_.RequestsTo("/p/c.png").empty());
+
+    RecordingLoader loader;
+    for (int frame = 0; frame < 10 && !assets.Process(std::ref(loader)); ++frame) {
+    }
+    EXPECT_TRUE(assets.Process(std::ref(loader)));
+    EXPECT_EQ(loader.loaded, (std::vector<std::string>{"logo_background", "a"}));
+    EXPECT_NE(assets.GetCoreTexture("logo_background"), nullptr);
+    ASSERT_EQ(assets.GetMediaTextures().size(), 1u);
+    EXPECT_EQ(assets.GetMediaTextures()[0]->GetName(), "a");
+    EXPECT_EQ(assets.WaitingBytes(), 0u);
     EXPECT_EQ(GetErrorCount(), 0u);
 }
 
