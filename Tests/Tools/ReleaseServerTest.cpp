@@ -406,3 +406,55 @@ TEST_F(ReleaseServerTest, BehindAFrontItSpeaksPlainHttpOnLoopbackOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sends `head`, then `filler` again and again, up to `total` bytes; true when the
+// server cut the connection before all of it went.
+bool CutWhileSending(int fd, const std::string& head, const std::string& filler,
+                     std::size_t total) {
+    if (send(fd, head.data(), head.size(), MSG_NOSIGNAL) < 0) {
+        return true;
+    }
+    std::string block;
+    while (block.size() < 64 * 1024) {
+        block += filler;
+    }
+    for (std::size_t sent = 0; sent < total; sent += block.size()) {
+        if (send(fd, block.data(), block.size(), MSG_NOSIGNAL) < 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(ReleaseServerTest, ChunkFramingCountsAgainstTheBodyLimit) {
+    options.behindFront = true;
+    server = std::make_unique<Tools::ReleaseServer>(options);
+    std::string error;
+    ASSERT_TRUE(server->Start(error)) << error;
+    const std::string head = std::string("POST ") + Tools::kServiceEndpoint +
+                             " HTTP/1.1\r\nHost: localhost\r\nMethod: LogErrorInfo\r\n"
+                             "ComputerId: " +
+                             kComputerId + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+    struct Case {
+        const char* what;
+        std::string start;   // after the header lines
+        std::string filler;  // repeated without end
+    };
+    const Case cases[] = {
+        {"endless chunk extension", "10;", "a"},
+        {"endless line after a chunk", "1\r\nx", "y"},
+        {"endless trailer line", "0\r\n", "X-Trailer-Name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int fd = ConnectRaw(server->Port());
+        // 256 times the body limit, none of it content.
+        EXPECT_TRUE(CutWhileSending(fd, head + c.start, c.filler, 256 * options.maxReportBytes));
+        close(fd);
+    }
+    EXPECT_EQ(ToolsTest::CountEntries(options.reportsFolder), 0u);
+}
+
+}  // namespace

@@ -110,7 +110,13 @@ public:
         headerBytes_ = 0;
         inHeaders_ = true;
     }
-    void EndHeaders() { inHeaders_ = false; }
+    // From here on only the body is read: its bytes as sent, framing included,
+    // count against `bodyBudget`.
+    void EndHeaders(std::size_t bodyBudget) {
+        inHeaders_ = false;
+        bodyBytes_ = 0;
+        bodyBudget_ = bodyBudget;
+    }
     bool closeAfterReply = false;
 
     // Waits until `events` are ready; false on the deadline, a stop or an error.
@@ -175,10 +181,18 @@ public:
                 return -1;
             }
             size = std::min(size, limits_.maxHeaderBytes - headerBytes_);
+        } else {
+            // Chunk-size lines, extensions and trailers are read by the library
+            // into buffers of its own, so they are counted here, where every
+            // byte passes.
+            if (bodyBytes_ >= bodyBudget_) {
+                return -1;
+            }
+            size = std::min(size, bodyBudget_ - bodyBytes_);
         }
         ssize_t n = ssl_ != nullptr ? ReadTls(ptr, size) : ReadPlain(ptr, size);
-        if (n > 0 && inHeaders_) {
-            headerBytes_ += static_cast<size_t>(n);
+        if (n > 0) {
+            (inHeaders_ ? headerBytes_ : bodyBytes_) += static_cast<size_t>(n);
         }
         return n;
     }
@@ -299,6 +313,8 @@ private:
     Clock::time_point deadline_ = Clock::now();
     size_t headerBytes_ = 0;
     bool inHeaders_ = true;
+    size_t bodyBytes_ = 0;
+    size_t bodyBudget_ = 0;
     char buffer_[4096];
     size_t bufferedStart_ = 0;
     size_t bufferedEnd_ = 0;
@@ -358,9 +374,9 @@ void GuardedServer::CloseAfterReply() {
     }
 }
 
-void GuardedServer::HeaderLinesRead() {
+void GuardedServer::HeaderLinesRead(std::size_t bodyBudget) {
     if (currentStream != nullptr) {
-        currentStream->EndHeaders();
+        currentStream->EndHeaders(bodyBudget);
     }
 }
 

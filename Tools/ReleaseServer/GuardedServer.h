@@ -53,8 +53,9 @@ public:
     // body, if any, is left unread).
     static void CloseAfterReply();
     // For the pre-routing handler: the header lines are read; from here on only
-    // the body is read, under the same deadline.
-    static void HeaderLinesRead();
+    // the body is read, under the same deadline, and at most `bodyBudget` bytes
+    // of it as sent (chunk framing included): a read past that fails.
+    static void HeaderLinesRead(std::size_t bodyBudget);
 
 private:
     bool process_and_close_socket(socket_t sock) override;

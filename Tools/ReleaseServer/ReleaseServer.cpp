@@ -247,27 +247,33 @@ void ReleaseServer::InstallRoutes() {
     server_->set_payload_max_length(options_.maxReportBytes);
     server_->set_keep_alive_max_count(100);
 
-    server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-        GuardedServer::HeaderLinesRead();
-        // Ranges are resolved by the content route itself (single ranges, 416 when
-        // unsatisfiable); the library's own range handling misreports lengths.
-        const_cast<httplib::Request&>(req).ranges.clear();
-        bool hasBody =
-            req.has_header("Transfer-Encoding") ||
-            (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0");
-        if (hasBody && (req.method != "POST" || req.path != kServiceEndpoint)) {
-            GuardedServer::CloseAfterReply();
-            Reply(res, 413, "no request body is taken here");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (auto coding = req.get_header_value("Content-Encoding");
-            !coding.empty() && coding != "identity") {
-            GuardedServer::CloseAfterReply();
-            Reply(res, 415, "request bodies are taken without a content coding");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+    // The body as sent may exceed its content by its chunk framing: an eighth
+    // more covers chunks of 64 bytes and up; beyond that the read fails.
+    const std::size_t reportBytesAsSent =
+        options_.maxReportBytes + options_.maxReportBytes / 8 + 4096;
+    server_->set_pre_routing_handler(
+        [reportBytesAsSent](const httplib::Request& req, httplib::Response& res) {
+            const bool toService = req.method == "POST" && req.path == kServiceEndpoint;
+            GuardedServer::HeaderLinesRead(toService ? reportBytesAsSent : 0);
+            // Ranges are resolved by the content route itself (single ranges, 416 when
+            // unsatisfiable); the library's own range handling misreports lengths.
+            const_cast<httplib::Request&>(req).ranges.clear();
+            bool hasBody =
+                req.has_header("Transfer-Encoding") ||
+                (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0");
+            if (hasBody && !toService) {
+                GuardedServer::CloseAfterReply();
+                Reply(res, 413, "no request body is taken here");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (auto coding = req.get_header_value("Content-Encoding");
+                !coding.empty() && coding != "identity") {
+                GuardedServer::CloseAfterReply();
+                Reply(res, 415, "request bodies are taken without a content coding");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
 
     server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         std::string line = Timestamp() + " " + ClientAddress(req) + " " + req.method + " " +
