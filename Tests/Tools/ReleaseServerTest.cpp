@@ -15,6 +15,8 @@
 
 #include <future>
 
+#include <openssl/ssl.h>
+
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -455,6 +457,68 @@ TEST_F(ReleaseServerTest, ChunkFramingCountsAgainstTheBodyLimit) {
         close(fd);
     }
     EXPECT_EQ(ToolsTest::CountEntries(options.reportsFolder), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// A TLS connection from `source` (any loopback address) that completes its
+// handshake and then stays silent; -1 when the server refused it.
+struct HeldTls {
+    int fd = -1;
+    SSL* ssl = nullptr;
+};
+
+HeldTls HoldTlsConnection(SSL_CTX* context, const char* source, int port) {
+    HeldTls held;
+    held.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &from.sin_addr);
+    EXPECT_EQ(bind(held.fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{5, 0};
+    setsockopt(held.fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    held.ssl = SSL_new(context);
+    SSL_set_fd(held.ssl, held.fd);
+    if (connect(held.fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+        SSL_connect(held.ssl) != 1) {
+        SSL_free(held.ssl);
+        close(held.fd);
+        return HeldTls{};
+    }
+    return held;
+}
+
+TEST_F(ReleaseServerTest, OneAddressCannotTakeEveryConnectionSlot) {
+    options.connections.maxConnections = 12;
+    options.connections.maxConnectionsPerAddress = 4;
+    options.connections.keepAlive = std::chrono::seconds(30);
+    options.connections.requestDeadline = std::chrono::seconds(30);
+    StartServer();
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    std::vector<HeldTls> held;
+    for (int i = 0; i < 16; ++i) {
+        held.push_back(HoldTlsConnection(context, "127.0.0.2", server->Port()));
+    }
+    auto accepted =
+        std::count_if(held.begin(), held.end(), [](const HeldTls& h) { return h.fd >= 0; });
+    EXPECT_EQ(accepted, 4);
+    // Another address still gets in, while the first holds its share.
+    auto manifest = RequestDownload("Sorvan_9_5");
+    ASSERT_TRUE(manifest) << httplib::to_string(manifest.error());
+    EXPECT_EQ(manifest->status, 200);
+    for (HeldTls& h : held) {
+        if (h.fd >= 0) {
+            SSL_free(h.ssl);
+            close(h.fd);
+        }
+    }
+    SSL_CTX_free(context);
 }
 
 }  // namespace

@@ -98,6 +98,29 @@ std::string AddressText(const sockaddr_storage& address, int& port) {
     return text;
 }
 
+// The share a peer's connections count against: its IPv4 address, or the /64
+// of an IPv6 one (one host's usual allocation); empty for local sockets.
+std::string AddressShareKey(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+        return std::string(reinterpret_cast<const char*>(&v4.sin_addr), 4);
+    }
+    if (address.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+        const auto* bytes = reinterpret_cast<const char*>(&v6.sin6_addr);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+            return std::string(bytes + 12, 4);
+        }
+        return std::string(bytes, 8);
+    }
+    return {};
+}
+
 // The socket stream the library parses requests from and writes replies to.
 class ConnectionStream : public httplib::Stream {
 public:
@@ -368,6 +391,27 @@ void GuardedServer::Shutdown() {
     stop();
 }
 
+bool GuardedServer::TakeAddressSlot(const std::string& key) {
+    std::lock_guard lock(addressesMutex_);
+    std::size_t& count = openPerAddress_[key];
+    if (count >= limits_.maxConnectionsPerAddress) {
+        if (count == 0) {
+            openPerAddress_.erase(key);
+        }
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+void GuardedServer::ReleaseAddressSlot(const std::string& key) {
+    std::lock_guard lock(addressesMutex_);
+    auto it = openPerAddress_.find(key);
+    if (it != openPerAddress_.end() && --it->second == 0) {
+        openPerAddress_.erase(it);
+    }
+}
+
 void GuardedServer::CloseAfterReply() {
     if (currentStream != nullptr) {
         currentStream->closeAfterReply = true;
@@ -388,8 +432,30 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
         std::size_t value;
     } open(open_);
 
+    // A peer past its address's share is closed at once, so that one address
+    // cannot hold every slot while others are refused.
+    struct AddressSlot {
+        AddressSlot(GuardedServer& s, int fd) : server(s) {
+            if (server.limits_.maxConnectionsPerAddress == 0) {
+                return;
+            }
+            key = AddressShareKey(fd);
+            taken = key.empty() || server.TakeAddressSlot(key);
+            counted = taken && !key.empty();
+        }
+        ~AddressSlot() {
+            if (counted) {
+                server.ReleaseAddressSlot(key);
+            }
+        }
+        GuardedServer& server;
+        std::string key;
+        bool taken = true;
+        bool counted = false;
+    } slot(*this, sock);
+
     bool ok = false;
-    if (open.value <= limits_.maxConnections && !stopping_ && !refuseOnThisThread) {
+    if (open.value <= limits_.maxConnections && slot.taken && !stopping_ && !refuseOnThisThread) {
         fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
         int yes = 1;
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);

@@ -18,7 +18,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace Tools {
@@ -30,6 +32,9 @@ struct ConnectionLimits {
     int requestsPerConnection = 100;
     std::size_t maxHeaderBytes = 32 * 1024;
     std::size_t maxConnections = 2048;
+    // Open connections from one address (IPv6: one /64); 0 for no cap, as behind
+    // a front server, whose connections all come from one address.
+    std::size_t maxConnectionsPerAddress = 32;
 };
 
 class GuardedServer : public httplib::Server {
@@ -59,11 +64,16 @@ public:
 
 private:
     bool process_and_close_socket(socket_t sock) override;
+    // Counts a connection against its address's share; false when it is taken.
+    bool TakeAddressSlot(const std::string& key);
+    void ReleaseAddressSlot(const std::string& key);
 
     SSL_CTX* tls_;
     ConnectionLimits limits_;
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> open_{0};
+    std::mutex addressesMutex_;
+    std::map<std::string, std::size_t> openPerAddress_;
 };
 
 }  // namespace Tools

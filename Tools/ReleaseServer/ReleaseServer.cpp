@@ -178,7 +178,11 @@ bool ReleaseServer::Start(std::string& error) {
             return false;
         }
     }
-    server_ = std::make_unique<GuardedServer>(tls, options_.connections);
+    ConnectionLimits connections = options_.connections;
+    if (options_.behindFront) {
+        connections.maxConnectionsPerAddress = 0;  // all come from the front, which caps them
+    }
+    server_ = std::make_unique<GuardedServer>(tls, connections);
     catalog_ = std::make_unique<ReleaseCatalog>(options_.contentRoot,
                                                 [this](const std::string& l) { Log(l); });
     content_ = std::make_unique<ContentAccess>(options_.contentRoot, options_.signedStorageMarker,
@@ -247,10 +251,10 @@ void ReleaseServer::InstallRoutes() {
     server_->set_payload_max_length(options_.maxReportBytes);
     server_->set_keep_alive_max_count(100);
 
-    // The body as sent may exceed its content by its chunk framing: an eighth
-    // more covers chunks of 64 bytes and up; beyond that the read fails.
-    const std::size_t reportBytesAsSent =
-        options_.maxReportBytes + options_.maxReportBytes / 8 + 4096;
+    // Bytes of a report as sent, framing included: its limit again covers the
+    // chunk framing of any sane sender and lets a body refused for its length be
+    // drained, so that a sender that writes before it reads still sees the 413.
+    const std::size_t reportBytesAsSent = 2 * options_.maxReportBytes + 64 * 1024;
     server_->set_pre_routing_handler(
         [reportBytesAsSent](const httplib::Request& req, httplib::Response& res) {
             const bool toService = req.method == "POST" && req.path == kServiceEndpoint;

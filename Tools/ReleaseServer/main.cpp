@@ -26,7 +26,8 @@ void PrintUsage(const Tools::ServerOptions& defaults) {
                  "usage: release-server --cert FILE --key FILE --content-root DIR [--reports DIR]\n"
                  "                      [--address ADDR] [--port N] [--marker LABEL]\n"
                  "                      [--max-report-bytes N] [--behind-front]\n"
-                 "                      [--max-connections N] [--request-deadline SECONDS]\n"
+                 "                      [--max-connections N] [--max-connections-per-address N]\n"
+                 "                      [--request-deadline SECONDS]\n"
                  "                      [--reports-max-mib N] [--reports-max-files N]\n"
                  "                      [--reports-per-client N]\n"
                  "\n"
@@ -38,6 +39,8 @@ void PrintUsage(const Tools::ServerOptions& defaults) {
                  "client)\n"
                  "  --behind-front   plain HTTP on a loopback address for a front server on this\n"
                  "                   machine (Tools/nginx/make-nginx-config --service ...)\n"
+                 "  --max-connections-per-address N  open connections one address (IPv6: /64)\n"
+                 "                   may hold, standalone only (default 32, 0 for no cap)\n"
                  "  --reports-per-client N  reports one address may send at once; one more\n"
                  "                   each 6 s after that\n",
                  Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
@@ -83,6 +86,9 @@ int main(int argc, char** argv) {
             options.maxReportBytes = std::strtoull(value.c_str(), nullptr, 10);
         } else if (arg == "--max-connections") {
             options.connections.maxConnections = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--max-connections-per-address") {
+            options.connections.maxConnectionsPerAddress =
+                std::strtoull(value.c_str(), nullptr, 10);
         } else if (arg == "--request-deadline") {
             options.connections.requestDeadline =
                 std::chrono::seconds(std::strtoull(value.c_str(), nullptr, 10));
