@@ -522,3 +522,80 @@ TEST_F(ReleaseServerTest, OneAddressCannotTakeEveryConnectionSlot) {
 }
 
 }  // namespace
+
+namespace {
+
+// Asks for `path` on a plain connection with a small receive window, reads
+// `step` bytes every `pause` for `readingFor` (no bytes at all when `step` is
+// 0), then drains the rest at full speed; returns the bytes received, reply
+// head included, before the server ended the connection.
+std::size_t ReadSlowlyThenDrain(int port, const std::string& path, std::size_t step,
+                                std::chrono::milliseconds pause,
+                                std::chrono::milliseconds readingFor) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int window = 16 * 1024;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::vector<char> buffer(256 * 1024);
+    std::size_t received = 0;
+    auto end = std::chrono::steady_clock::now() + readingFor;
+    while (std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(pause);
+        if (step == 0) {
+            continue;
+        }
+        ssize_t n = recv(fd, buffer.data(), step, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            close(fd);
+            return received;
+        }
+        received += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    timeval wait{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    for (ssize_t n; (n = recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
+        received += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    return received;
+}
+
+TEST_F(ReleaseServerTest, ASlowButSteadyReaderIsNeverCutAndAStoppedOneIs) {
+    options.behindFront = true;
+    options.connections.ioTimeout = std::chrono::seconds(1);
+    const std::size_t size = 16u << 20;
+    folder.Write("content/rel/9.5/Large.bin", std::string(size, 'z'));
+    server = std::make_unique<Tools::ReleaseServer>(options);
+    std::string error;
+    ASSERT_TRUE(server->Start(error)) << error;
+    struct Case {
+        const char* what;
+        std::size_t step;
+        bool cut;
+    };
+    // Three times the no-progress limit, reading far more slowly than the
+    // socket buffers could drain in it.
+    const Case cases[] = {
+        {"reads 8 KiB every 20 ms", 8 * 1024, false},
+        {"stops reading", 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::size_t received =
+            ReadSlowlyThenDrain(server->Port(), "/rel/9.5/Large.bin", c.step,
+                                std::chrono::milliseconds(20), std::chrono::seconds(3));
+        if (c.cut) {
+            EXPECT_LT(received, size);
+        } else {
+            EXPECT_GT(received, size);  // the whole file and the reply head
+        }
+    }
+}
+
+}  // namespace

@@ -3,9 +3,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -149,17 +151,9 @@ public:
             if (now >= until) {
                 return false;
             }
-            auto slice = std::min<Clock::duration>(until - now, kSlice);
-            pollfd p{fd_, events, 0};
-            int n = poll(&p, 1,
-                         static_cast<int>(
-                             std::chrono::duration_cast<std::chrono::milliseconds>(slice).count()) +
-                             1);
-            if (n > 0) {
-                return (p.revents & (POLLERR | POLLNVAL)) == 0 || (p.revents & events) != 0;
-            }
-            if (n < 0 && errno != EINTR) {
-                return false;
+            Ready ready = PollOnce(events, std::min<Clock::duration>(until - now, kSlice));
+            if (ready != Ready::kNotYet) {
+                return ready == Ready::kYes;
             }
         }
         return false;
@@ -193,7 +187,7 @@ public:
     }
 
     bool is_readable() const override { return true; }  // read() does the waiting
-    bool is_writable() const override { return Wait(POLLOUT, Clock::now() + limits_.ioTimeout); }
+    bool is_writable() const override { return WaitToSend(POLLOUT); }
 
     ssize_t read(char* ptr, size_t size) override {
         if (size == 0) {
@@ -234,7 +228,7 @@ public:
                 short events = e == SSL_ERROR_WANT_READ    ? POLLIN
                                : e == SSL_ERROR_WANT_WRITE ? POLLOUT
                                                            : 0;
-                if (events == 0 || !Wait(events, Clock::now() + limits_.ioTimeout)) {
+                if (events == 0 || !WaitToSend(events)) {
                     return -1;
                 }
             } else {
@@ -245,8 +239,7 @@ public:
                 if (errno == EINTR) {
                     continue;
                 }
-                if ((errno != EAGAIN && errno != EWOULDBLOCK) ||
-                    !Wait(POLLOUT, Clock::now() + limits_.ioTimeout)) {
+                if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitToSend(POLLOUT)) {
                     return -1;
                 }
             }
@@ -271,6 +264,54 @@ public:
     socket_t socket() const override { return fd_; }
 
 private:
+    // Bytes sent but not yet acknowledged by the peer, or not yet sent.
+    int QueuedBytes() const {
+        int queued = 0;
+        return ioctl(fd_, SIOCOUTQ, &queued) == 0 ? queued : -1;
+    }
+
+    // Waits until a write can go on. A peer that reads slowly keeps the socket
+    // unwritable long after it took the last bytes (the kernel wakes a writer
+    // only once a third of the send buffer is free), so progress is the send
+    // queue shrinking: a reader that takes any bytes within ioTimeout is never cut.
+    bool WaitToSend(short events) const {
+        int queued = QueuedBytes();
+        auto until = Clock::now() + limits_.ioTimeout;
+        while (!stopping_) {
+            auto now = Clock::now();
+            if (now >= until) {
+                return false;
+            }
+            Ready ready = PollOnce(events, std::min<Clock::duration>(until - now, kSlice));
+            if (ready != Ready::kNotYet) {
+                return ready == Ready::kYes;
+            }
+            int nowQueued = QueuedBytes();
+            if (nowQueued < queued) {
+                until = Clock::now() + limits_.ioTimeout;
+            }
+            queued = nowQueued;
+        }
+        return false;
+    }
+
+    enum class Ready { kYes, kNotYet, kFailed };
+
+    // One poll of at most `slice`.
+    Ready PollOnce(short events, Clock::duration slice) const {
+        pollfd p{fd_, events, 0};
+        int n = poll(
+            &p, 1,
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(slice).count()) +
+                1);
+        if (n > 0) {
+            return (p.revents & (POLLERR | POLLNVAL)) == 0 || (p.revents & events) != 0
+                       ? Ready::kYes
+                       : Ready::kFailed;
+        }
+        return n < 0 && errno != EINTR ? Ready::kFailed : Ready::kNotYet;
+    }
+
     // The request deadline bounds every read; a stall also ends a read early.
     Clock::time_point ReadUntil() const {
         return std::min(deadline_, Clock::now() + limits_.ioTimeout);
@@ -459,6 +500,10 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
         fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
         int yes = 1;
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        // Replies wait in the process, not in the kernel: a slow reader's socket
+        // holds little beyond what is in flight, and writes go on as it reads.
+        int unsentBytes = 128 * 1024;
+        setsockopt(sock, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsentBytes, sizeof unsentBytes);
         SSL* ssl = nullptr;
         if (tls_ != nullptr) {
             ssl = SSL_new(tls_);
