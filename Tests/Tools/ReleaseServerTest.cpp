@@ -13,7 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <atomic>
 #include <future>
+#include <mutex>
+#include <thread>
 
 #include <openssl/ssl.h>
 
@@ -540,7 +546,8 @@ std::size_t ReadSlowlyThenDrain(int port, const std::string& path, std::size_t s
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
     send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     std::vector<char> buffer(256 * 1024);
     std::size_t received = 0;
@@ -596,6 +603,155 @@ TEST_F(ReleaseServerTest, ASlowButSteadyReaderIsNeverCutAndAStoppedOneIs) {
             EXPECT_GT(received, size);  // the whole file and the reply head
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A plain HTTP server behind no front, for tests that drive raw requests.
+class PlainReleaseServerTest : public ReleaseServerTest {
+protected:
+    void StartPlain() {
+        options.behindFront = true;
+        options.log = [this](const std::string& line) {
+            std::lock_guard lock(logMutex);
+            logLines.push_back(line);
+        };
+        server = std::make_unique<Tools::ReleaseServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->Start(error)) << error;
+    }
+
+    // Sends `bytes` from `source` and returns all the server answers until it closes.
+    std::string Exchange(const std::string& bytes, const char* source = "127.0.0.1") {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        inet_pton(AF_INET, source, &from.sin_addr);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(server->Port()));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        timeval wait{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        std::string answer;
+        char buffer[4096];
+        for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            answer.append(buffer, static_cast<std::size_t>(n));
+        }
+        close(fd);
+        return answer;
+    }
+
+    std::vector<std::string> LoggedLines() {
+        std::lock_guard lock(logMutex);
+        return logLines;
+    }
+
+    std::mutex logMutex;
+    std::vector<std::string> logLines;
+};
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(PlainReleaseServerTest, ARequestWithTwoBodyFramingsIsRefusedAndEndsTheConnection) {
+    StartPlain();
+    // A front that takes the length would see the second request inside the body.
+    std::string answer = Exchange(std::string("POST ") + Tools::kServiceEndpoint +
+                                  " HTTP/1.1\r\nHost: x\r\nMethod: RequestDownload\r\n"
+                                  "Content-Length: 43\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                  "0\r\n\r\n"
+                                  "GET /rel/9.5/Data-1a.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 400", 0), 0u) << answer;
+    EXPECT_EQ(Count(answer, "HTTP/1.1 "), 1u) << answer;
+}
+
+TEST_F(PlainReleaseServerTest, ControlBytesOfTheMethodHeaderAreEscapedInTheLog) {
+    StartPlain();
+    Exchange(std::string("POST ") + Tools::kServiceEndpoint +
+             " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nMethod: a\x1b[2J\x07z\r\n"
+             "Content-Length: 0\r\n\r\n");
+    auto lines = LoggedLines();
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& line : lines) {
+        EXPECT_EQ(
+            std::count_if(line.begin(), line.end(),
+                          [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
+            0)
+            << line;
+    }
+    EXPECT_NE(lines.back().find("a\\x1b[2J\\x07z"), std::string::npos) << lines.back();
+}
+
+TEST_F(PlainReleaseServerTest, OnlyTheFrontNamesTheClient) {
+    StartPlain();
+    const std::string report = Gzip(Utf16Le(u"[]"));
+    const std::string request = std::string("POST ") + Tools::kServiceEndpoint +
+                                " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nMethod: "
+                                "LogErrorInfo\r\nComputerId: " +
+                                kComputerId + "\r\nX-Real-IP: 192.0.2.7\r\nContent-Length: " +
+                                std::to_string(report.size()) + "\r\n\r\n" + report;
+    struct Case {
+        const char* source;
+        const char* recorded;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "192.0.2.7"},  // the front
+        {"127.0.0.3", "127.0.0.3"},  // any other local process
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        std::filesystem::remove_all(options.reportsFolder);
+        std::filesystem::create_directories(options.reportsFolder);
+        std::string answer = Exchange(request, c.source);
+        ASSERT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+        std::vector<std::filesystem::path> stored(
+            std::filesystem::directory_iterator(options.reportsFolder), {});
+        ASSERT_EQ(stored.size(), 1u);
+        EXPECT_EQ(nlohmann::json::parse(ToolsTest::ReadFile(stored[0]))["remote_address"],
+                  c.recorded);
+    }
+}
+
+TEST_F(PlainReleaseServerTest, AFolderSwappedForALinkDuringRequestsIsNotFollowed) {
+    namespace fs = std::filesystem;
+    const fs::path content = options.contentRoot;
+    // The same name in a real folder and in the descriptions the link leads to.
+    folder.Write("content/rel/9.5/Sorvan_9_6.json", "public");
+    fs::create_symlink(content / "releases", content / "rel/9.5-link");
+    StartPlain();
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        while (!done) {
+            renameat2(AT_FDCWD, (content / "rel/9.5").c_str(), AT_FDCWD,
+                      (content / "rel/9.5-link").c_str(), RENAME_EXCHANGE);
+        }
+    });
+    httplib::Client plain("127.0.0.1", server->Port());
+    int leaked = 0;
+    int served = 0;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < end) {
+        auto reply = plain.Get("/rel/9.5/Sorvan_9_6.json");
+        if (reply && reply->status == 200) {
+            ++served;
+            leaked += reply->body != "public" ? 1 : 0;
+        }
+    }
+    done = true;
+    swapper.join();
+    EXPECT_GT(served, 0);
+    EXPECT_EQ(leaked, 0) << "of " << served << " served";
 }
 
 }  // namespace

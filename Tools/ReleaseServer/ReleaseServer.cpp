@@ -1,11 +1,13 @@
 // Routes of the reference release server and its request log.
 #include "ReleaseServer.h"
 
-#include <fcntl.h>
+#include <arpa/inet.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <httplib.h>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -123,6 +125,34 @@ bool ReadBody(const httplib::ContentReader& reader, std::size_t limit, std::stri
         return true;
     });
     return read && !tooLong;
+}
+
+bool IsChunked(const std::string& coding) {
+    return coding.size() == 7 && strncasecmp(coding.c_str(), "chunked", 7) == 0;
+}
+
+// Header values and targets are whatever the sender put there: control bytes
+// (and the backslash that escapes them) are written as \xNN, so a log line
+// cannot be split, recoloured or cleared on a terminal.
+std::string Printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f || c == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+bool IsIpAddress(const std::string& text) {
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(AF_INET, text.c_str(), address) == 1 ||
+           inet_pton(AF_INET6, text.c_str(), address) == 1;
 }
 
 bool IsLoopback(const std::string& address) {
@@ -259,6 +289,18 @@ void ReleaseServer::InstallRoutes() {
         [reportBytesAsSent](const httplib::Request& req, httplib::Response& res) {
             const bool toService = req.method == "POST" && req.path == kServiceEndpoint;
             GuardedServer::HeaderLinesRead(toService ? reportBytesAsSent : 0);
+            // A body framed both by a length and by chunks (or by a coding we do not
+            // know) is read one way here and may be read another by a front: refuse
+            // it and read nothing more on this connection.
+            if ((req.has_header("Transfer-Encoding") &&
+                 (req.has_header("Content-Length") ||
+                  req.get_header_value_count("Transfer-Encoding") > 1 ||
+                  !IsChunked(req.get_header_value("Transfer-Encoding")))) ||
+                req.get_header_value_count("Content-Length") > 1) {
+                GuardedServer::CloseAfterReply();
+                Reply(res, 400, "the body's framing is ambiguous");
+                return httplib::Server::HandlerResponse::Handled;
+            }
             // Ranges are resolved by the content route itself (single ranges, 416 when
             // unsatisfiable); the library's own range handling misreports lengths.
             const_cast<httplib::Request&>(req).ranges.clear();
@@ -294,7 +336,7 @@ void ReleaseServer::InstallRoutes() {
                 line += " " + note;
             }
         }
-        Log(line);
+        Log(Printable(line));
     });
 
     server_->Post(kServiceEndpoint, [this](const httplib::Request& req, httplib::Response& res,
@@ -342,7 +384,7 @@ void ReleaseServer::InstallRoutes() {
             Reply(res, decision.status, decision.reason);
             return;
         }
-        int fd = open(decision.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        int fd = ContentAccess::Open(decision);
         struct stat info {};
         if (fd < 0 || fstat(fd, &info) != 0) {
             if (fd >= 0) {
@@ -385,8 +427,9 @@ void ReleaseServer::InstallRoutes() {
 }
 
 std::string ReleaseServer::ClientAddress(const httplib::Request& req) const {
-    if (options_.behindFront) {
-        if (auto forwarded = req.get_header_value("X-Real-IP"); !forwarded.empty()) {
+    // Any local process may reach the loopback port: only the front names the client.
+    if (options_.behindFront && req.remote_addr == options_.frontAddress) {
+        if (auto forwarded = req.get_header_value("X-Real-IP"); IsIpAddress(forwarded)) {
             return forwarded;
         }
     }

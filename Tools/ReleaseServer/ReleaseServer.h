@@ -34,6 +34,8 @@ struct ServerOptions {
     // loopback addresses are accepted then, and the front's X-Real-IP header
     // names the client.
     bool behindFront = false;
+    // The address the front connects from; X-Real-IP is taken from it alone.
+    std::string frontAddress = "127.0.0.1";
     std::size_t maxReportBytes = 8u << 20;  // posted body, however it is framed
     ReportStoreLimits reports;              // decoding limits, quota, rate per sender
     ConnectionLimits connections;

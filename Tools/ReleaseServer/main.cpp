@@ -22,29 +22,32 @@ int DefaultPort() {
 }
 
 void PrintUsage(const Tools::ServerOptions& defaults) {
-    std::fprintf(stderr,
-                 "usage: release-server --cert FILE --key FILE --content-root DIR [--reports DIR]\n"
-                 "                      [--address ADDR] [--port N] [--marker LABEL]\n"
-                 "                      [--max-report-bytes N] [--behind-front]\n"
-                 "                      [--max-connections N] [--max-connections-per-address N]\n"
-                 "                      [--request-deadline SECONDS]\n"
-                 "                      [--reports-max-mib N] [--reports-max-files N]\n"
-                 "                      [--reports-per-client N]\n"
-                 "\n"
-                 "Serves the download-service endpoint %s and the files of DIR over HTTPS.\n"
-                 "  --address ADDR   default %s\n"
-                 "  --port N         default %d (0 picks a free port)\n"
-                 "  --reports DIR    where log reports are stored (default DIR/../reports)\n"
-                 "  --marker LABEL   signed-storage marker (default \"%s\", as compiled into the "
-                 "client)\n"
-                 "  --behind-front   plain HTTP on a loopback address for a front server on this\n"
-                 "                   machine (Tools/nginx/make-nginx-config --service ...)\n"
-                 "  --max-connections-per-address N  open connections one address (IPv6: /64)\n"
-                 "                   may hold, standalone only (default 32, 0 for no cap)\n"
-                 "  --reports-per-client N  reports one address may send at once; one more\n"
-                 "                   each 6 s after that\n",
-                 Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
-                 defaults.signedStorageMarker.c_str());
+    std::fprintf(
+        stderr,
+        "usage: release-server --cert FILE --key FILE --content-root DIR [--reports DIR]\n"
+        "                      [--address ADDR] [--port N] [--marker LABEL]\n"
+        "                      [--max-report-bytes N] [--behind-front [--front-address ADDR]]\n"
+        "                      [--max-connections N] [--max-connections-per-address N]\n"
+        "                      [--request-deadline SECONDS]\n"
+        "                      [--reports-max-mib N] [--reports-max-files N]\n"
+        "                      [--reports-per-client N]\n"
+        "\n"
+        "Serves the download-service endpoint %s and the files of DIR over HTTPS.\n"
+        "  --address ADDR   default %s\n"
+        "  --port N         default %d (0 picks a free port)\n"
+        "  --reports DIR    where log reports are stored (default DIR/../reports)\n"
+        "  --marker LABEL   signed-storage marker (default \"%s\", as compiled into the "
+        "client)\n"
+        "  --behind-front   plain HTTP on a loopback address for a front server on this\n"
+        "                   machine (Tools/nginx/make-nginx-config --service ...)\n"
+        "  --front-address ADDR  the address the front connects from (default 127.0.0.1);\n"
+        "                   its X-Real-IP names the client, nobody else's does\n"
+        "  --max-connections-per-address N  open connections one address (IPv6: /64)\n"
+        "                   may hold, standalone only (default 32, 0 for no cap)\n"
+        "  --reports-per-client N  reports one address may send at once; one more\n"
+        "                   each 6 s after that\n",
+        Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
+        defaults.signedStorageMarker.c_str());
 }
 
 }  // namespace
@@ -80,6 +83,8 @@ int main(int argc, char** argv) {
             options.address = value;
         } else if (arg == "--port") {
             options.port = std::atoi(value.c_str());
+        } else if (arg == "--front-address") {
+            options.frontAddress = value;
         } else if (arg == "--marker") {
             options.signedStorageMarker = value;
         } else if (arg == "--max-report-bytes") {
