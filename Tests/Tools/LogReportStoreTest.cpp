@@ -119,4 +119,38 @@ TEST(LogReportStoreTest, FullFolderRefusesNewReportsAndKeepsTheStoredOnes) {
     }
 }
 
+// Whatever is stored parses as JSON, so no reader can be shown another sender
+// or computer than the ones the server recorded.
+TEST(LogReportStoreTest, EveryStoredReportIsJson) {
+    TestFolder folder;
+    Tools::LogReportStore store(folder.Path(), Tools::ReportStoreLimits{});
+    using namespace std::string_literals;
+    const std::u16string forged = u"{\"remote_address\":\"192.0.2.9\",\"computer_id\":\"x\"}";
+    const std::u16string texts[] = {
+        u"[]"s + u'\0' + forged,  // a NUL taken as the end of the text
+        u"[]"s + u'\0',
+        u" "s + u'\0' + u"[]",
+        u"\uFEFF\uFEFF[]",  // a second byte-order mark
+        u"\uFEFF \uFEFF[]",
+        u"[\"a"s + u'\0' + u"b\"]",  // a raw NUL inside a string
+        u"\uFEFF[\"\uFEFF\"]",       // one mark, then one inside a string: fine
+    };
+    for (const std::u16string& text : texts) {
+        SCOPED_TRACE(testing::PrintToString(Utf16Le(text)));
+        std::filesystem::remove_all(folder.Path());
+        std::filesystem::create_directories(folder.Path());
+        Tools::ReportOutcome outcome = Post(store, Gzip(Utf16Le(text)));
+        if (outcome.status != 200) {
+            EXPECT_EQ(outcome.status, 400) << outcome.message;
+            continue;
+        }
+        const std::string stored = ToolsTest::ReadFile(outcome.stored);
+        if (!nlohmann::json::accept(stored)) {
+            ADD_FAILURE() << "stored, not JSON: " << stored.substr(0, 300);
+            continue;
+        }
+        EXPECT_EQ(nlohmann::json::parse(stored)["remote_address"], "127.0.0.1");
+    }
+}
+
 }  // namespace
