@@ -153,4 +153,25 @@ TEST(LogReportStoreTest, EveryStoredReportIsJson) {
     }
 }
 
+TEST(LogReportStoreTest, OneSenderNetworkFillsOnlyItsShareOfTheFolder) {
+    TestFolder folder;
+    Tools::ReportStoreLimits limits;
+    limits.maxFolderFiles = 64;
+    Tools::LogReportStore store(folder.Path(), limits);
+    const std::string report = Gzip(Utf16Le("[]"));
+    auto post = [&](const char* address) {
+        return store.Store(kComputerId, {}, report, address, std::chrono::system_clock::now())
+            .status;
+    };
+    int stored = 0;
+    while (post("192.0.2.1") == 200 && stored < 100) {
+        ++stored;
+    }
+    EXPECT_GT(stored, 0);
+    EXPECT_LT(stored, 16) << "one sender took a quarter of the folder or more";
+    EXPECT_EQ(post("192.0.2.200"), 429) << "its /24 shares its share";
+    EXPECT_EQ(post("2001:db8::1"), 200) << "other senders still get in";
+    EXPECT_EQ(post("198.51.100.1"), 200);
+}
+
 }  // namespace
