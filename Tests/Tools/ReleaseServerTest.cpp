@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -752,6 +753,67 @@ TEST_F(PlainReleaseServerTest, AFolderSwappedForALinkDuringRequestsIsNotFollowed
     swapper.join();
     EXPECT_GT(served, 0);
     EXPECT_EQ(leaked, 0) << "of " << served << " served";
+}
+
+}  // namespace
+
+namespace {
+
+std::size_t ResidentBytes() {
+    long pages = 0;
+    long resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm != nullptr) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
+            resident = 0;
+        }
+        std::fclose(statm);
+    }
+    return static_cast<std::size_t>(resident) * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::size_t PeakResidentBytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+}
+
+TEST_F(PlainReleaseServerTest, LargeReportsAtOnceStayWithinTheMemoryBudget) {
+    options.maxReportBytes = 8u << 20;
+    options.reports.decoding = Tools::ReportLimits{};
+    options.reports.senderShareDivisor = 1;
+    options.reportsInFlightBytes = 128u << 20;
+    // A log that decodes to 15 MiB of UTF-16 from about 6 MiB of gzip.
+    std::string text(7u << 20, 'a');
+    std::uint32_t state = 12345;
+    for (char& c : text) {
+        state = state * 1103515245u + 12345u;
+        c = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ+/"[(state >> 16) & 63];
+    }
+    const std::string body = Gzip(Utf16Le("[\"" + text + "\"]"));
+    text.clear();
+    text.shrink_to_fit();
+    StartPlain();
+    const std::size_t before = ResidentBytes();
+    std::vector<std::future<int>> replies;
+    for (int i = 0; i < 10; ++i) {
+        replies.push_back(std::async(std::launch::async, [&] {
+            httplib::Client plain("127.0.0.1", server->Port());
+            plain.set_read_timeout(60);
+            auto reply = plain.Post(Tools::kServiceEndpoint,
+                                    {{"Method", "LogErrorInfo"}, {"ComputerId", kComputerId}}, body,
+                                    "application/octet-stream");
+            return reply ? reply->status : -1;
+        }));
+    }
+    for (auto& reply : replies) {
+        EXPECT_EQ(reply.get(), 200);
+    }
+    // Ten of these decoded at once took about 700 MiB; the budget and the bodies
+    // the clients hold in this same process stay well below.
+    const std::size_t grown = PeakResidentBytes() > before ? PeakResidentBytes() - before : 0;
+    EXPECT_LT(grown, 400u << 20) << "grew by " << (grown >> 20) << " MiB";
+    EXPECT_EQ(ToolsTest::CountEntries(options.reportsFolder), 10u);
 }
 
 }  // namespace

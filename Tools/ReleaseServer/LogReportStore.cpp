@@ -57,6 +57,12 @@ std::string SenderNetwork(std::string_view address) {
 
 }  // namespace
 
+std::size_t ReportMemoryCost(std::size_t bodyBytes, const ReportLimits& limits) {
+    const std::size_t decoded = std::min(
+        limits.maxDecodedBytes, std::max(limits.ratioGraceBytes, limits.maxRatio * bodyBytes));
+    return 3 * bodyBytes + 4 * decoded;
+}
+
 LogReportStore::LogReportStore(std::filesystem::path folder, ReportStoreLimits limits)
     : folder_(std::move(folder)), limits_(limits) {
     std::error_code ec;

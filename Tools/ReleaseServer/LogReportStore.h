@@ -41,6 +41,11 @@ struct ReportStoreLimits {
     std::size_t senderShareDivisor = 16;
 };
 
+// The most memory one report with a body of `bodyBytes` takes while it is
+// decoded and stored: the body, the gunzipped text (bounded by the size cap and
+// the ratio) and its UTF-8 copy, the stored text and the strings' spare room.
+std::size_t ReportMemoryCost(std::size_t bodyBytes, const ReportLimits& limits);
+
 class LogReportStore {
 public:
     // Counts the reports already in `folder` towards the quota.

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <httplib.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -218,6 +220,8 @@ bool ReleaseServer::Start(std::string& error) {
     content_ = std::make_unique<ContentAccess>(options_.contentRoot, options_.signedStorageMarker,
                                                *catalog_);
     reports_ = std::make_unique<LogReportStore>(options_.reportsFolder, options_.reports);
+    reportMemory_ = std::make_unique<MemoryBudget>(options_.reportsInFlightBytes);
+    stopping_ = false;
     InstallRoutes();
 
     // The library's default on Linux is SO_REUSEPORT alone, which lets a second server
@@ -250,6 +254,7 @@ void ReleaseServer::Stop() {
     if (!thread_.joinable()) {
         return;
     }
+    stopping_ = true;  // ends waits for the report budget
     // A stop that comes before the thread has entered its accept loop is not
     // seen by the library, so repeat it until the loop has ended.
     while (!listenEnded_) {
@@ -446,6 +451,22 @@ void ReleaseServer::HandleReport(const httplib::Request& req, httplib::Response&
         Reply(res, refusal.status, refusal.message);
         return;
     }
+    // The body is read only once the memory its decoding may take is free, so
+    // large reports sent at once are decoded in turn rather than all together.
+    std::size_t announced = options_.maxReportBytes;
+    if (auto length = req.get_header_value("Content-Length"); !length.empty()) {
+        announced = std::min<std::size_t>(announced, std::strtoull(length.c_str(), nullptr, 10));
+    }
+    const std::size_t cost =
+        reportMemory_->Clamp(ReportMemoryCost(announced, options_.reports.decoding));
+    if (!reportMemory_->Take(cost, std::chrono::steady_clock::now() + options_.reportsWait,
+                             stopping_)) {
+        GuardedServer::CloseAfterReply();
+        res.set_header("Retry-After", "30");
+        Reply(res, 503, "busy with other reports; try again later");
+        return;
+    }
+    MemoryBudget::Held held(*reportMemory_, cost);
     std::string body;
     if (!ReadBody(reader, options_.maxReportBytes, body)) {
         GuardedServer::CloseAfterReply();

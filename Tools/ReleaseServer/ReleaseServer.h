@@ -13,6 +13,7 @@
 
 #include "GuardedServer.h"
 #include "LogReportStore.h"
+#include "MemoryBudget.h"
 
 namespace Tools {
 
@@ -38,6 +39,10 @@ struct ServerOptions {
     std::string frontAddress = "127.0.0.1";
     std::size_t maxReportBytes = 8u << 20;  // posted body, however it is framed
     ReportStoreLimits reports;              // decoding limits, quota, rate per sender
+    // Memory the reports being read and decoded at once may take; a report
+    // that finds too little free waits for it (503 after reportsWait).
+    std::size_t reportsInFlightBytes = 256u << 20;
+    std::chrono::milliseconds reportsWait{10000};
     ConnectionLimits connections;
     // Receives start-up notes and one line per request; may be empty.
     std::function<void(const std::string&)> log;
@@ -75,6 +80,8 @@ private:
     std::unique_ptr<ReleaseCatalog> catalog_;
     std::unique_ptr<ContentAccess> content_;
     std::unique_ptr<LogReportStore> reports_;
+    std::unique_ptr<MemoryBudget> reportMemory_;
+    std::atomic<bool> stopping_{false};
     std::unique_ptr<GuardedServer> server_;
     std::thread thread_;
     std::atomic<bool> listenEnded_{false};

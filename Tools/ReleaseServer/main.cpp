@@ -101,6 +101,8 @@ int main(int argc, char** argv) {
             options.reports.maxFolderBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
         } else if (arg == "--reports-max-files") {
             options.reports.maxFolderFiles = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--reports-in-flight-mib") {
+            options.reportsInFlightBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
         } else if (arg == "--reports-per-client") {
             options.reports.burst = std::atoi(value.c_str());
         } else {
