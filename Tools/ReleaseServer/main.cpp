@@ -30,7 +30,7 @@ void PrintUsage(const Tools::ServerOptions& defaults) {
         "                      [--max-connections N] [--max-connections-per-address N]\n"
         "                      [--request-deadline SECONDS]\n"
         "                      [--reports-max-mib N] [--reports-max-files N]\n"
-        "                      [--reports-per-client N]\n"
+        "                      [--reports-per-client N] [--reports-in-flight-mib N]\n"
         "\n"
         "Serves the download-service endpoint %s and the files of DIR over HTTPS.\n"
         "  --address ADDR   default %s\n"
@@ -45,7 +45,9 @@ void PrintUsage(const Tools::ServerOptions& defaults) {
         "  --max-connections-per-address N  open connections one address (IPv6: /64)\n"
         "                   may hold, standalone only (default 32, 0 for no cap)\n"
         "  --reports-per-client N  reports one address may send at once; one more\n"
-        "                   each 6 s after that\n",
+        "                   each 6 s after that\n"
+        "  --reports-in-flight-mib N  memory the reports read and decoded at once may\n"
+        "                   take (default 256); others wait for it, 503 after 10 s\n",
         Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
         defaults.signedStorageMarker.c_str());
 }
