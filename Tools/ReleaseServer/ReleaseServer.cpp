@@ -7,6 +7,7 @@
 
 #include <httplib.h>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,27 @@ struct OpenFile {
     explicit OpenFile(int descriptor) : fd(descriptor) {}
     ~OpenFile() { close(fd); }
     int fd;
+};
+
+// Keeps one reply to a rate: each block waits until the bytes before it are due.
+struct Pace {
+    explicit Pace(std::size_t rate) : bytesPerSecond(rate) {}
+    bool WaitForTurn(std::size_t bytes, const std::atomic<bool>& stop) {
+        const auto due =
+            start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(static_cast<double>(sent) /
+                                                      static_cast<double>(bytesPerSecond)));
+        for (auto now = std::chrono::steady_clock::now(); now < due && !stop;
+             now = std::chrono::steady_clock::now()) {
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                due - now, std::chrono::milliseconds(50)));
+        }
+        sent += bytes;
+        return !stop;
+    }
+    const std::size_t bytesPerSecond;
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
 };
 
 void Reply(httplib::Response& res, int status, const std::string& text) {
@@ -417,11 +439,19 @@ void ReleaseServer::InstallRoutes() {
                                                 std::to_string(size));
         }
         res.set_header("Accept-Ranges", "bytes");
+        auto pace = std::make_shared<Pace>(options_.paceBytesPerSecond);
         res.set_content_provider(
             length, ContentTypeFor(decision.file),
-            [file, base](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            [this, file, base, pace](std::size_t offset, std::size_t length,
+                                     httplib::DataSink& sink) {
                 thread_local std::unique_ptr<char[]> buffer(new char[kContentBlock]);
                 std::size_t want = std::min(length, kContentBlock);
+                if (pace->bytesPerSecond != 0) {
+                    want = std::min(want, std::max<std::size_t>(pace->bytesPerSecond / 20, 4096));
+                    if (!pace->WaitForTurn(want, stopping_)) {
+                        return false;
+                    }
+                }
                 ssize_t n = pread(file->fd, buffer.get(), want, static_cast<off_t>(base + offset));
                 if (n <= 0) {
                     return false;  // the file shrank or failed: end the connection

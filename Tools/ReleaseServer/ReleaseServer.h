@@ -44,6 +44,9 @@ struct ServerOptions {
     std::size_t reportsInFlightBytes = 256u << 20;
     std::chrono::milliseconds reportsWait{10000};
     ConnectionLimits connections;
+    // Content replies keep to this many bytes per second each (0: as fast as
+    // the reader takes them), for demonstrations that must be watched.
+    std::size_t paceBytesPerSecond = 0;
     // Receives start-up notes and one line per request; may be empty.
     std::function<void(const std::string&)> log;
 };

@@ -31,6 +31,7 @@ void PrintUsage(const Tools::ServerOptions& defaults) {
         "                      [--request-deadline SECONDS]\n"
         "                      [--reports-max-mib N] [--reports-max-files N]\n"
         "                      [--reports-per-client N] [--reports-in-flight-mib N]\n"
+        "                      [--pace-kib-per-second N]\n"
         "\n"
         "Serves the download-service endpoint %s and the files of DIR over HTTPS.\n"
         "  --address ADDR   default %s\n"
@@ -47,7 +48,9 @@ void PrintUsage(const Tools::ServerOptions& defaults) {
         "  --reports-per-client N  reports one address may send at once; one more\n"
         "                   each 6 s after that\n"
         "  --reports-in-flight-mib N  memory the reports read and decoded at once may\n"
-        "                   take (default 256); others wait for it, 503 after 10 s\n",
+        "                   take (default 256); others wait for it, 503 after 10 s\n"
+        "  --pace-kib-per-second N  each content reply keeps to N KiB/s, so that a\n"
+        "                   demonstration can be watched (default: no pace)\n",
         Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
         defaults.signedStorageMarker.c_str());
 }
@@ -103,6 +106,8 @@ int main(int argc, char** argv) {
             options.reports.maxFolderBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
         } else if (arg == "--reports-max-files") {
             options.reports.maxFolderFiles = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--pace-kib-per-second") {
+            options.paceBytesPerSecond = std::strtoull(value.c_str(), nullptr, 10) * 1024;
         } else if (arg == "--reports-in-flight-mib") {
             options.reportsInFlightBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
         } else if (arg == "--reports-per-client") {
