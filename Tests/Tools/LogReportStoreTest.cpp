@@ -119,4 +119,59 @@ TEST(LogReportStoreTest, FullFolderRefusesNewReportsAndKeepsTheStoredOnes) {
     }
 }
 
+// Whatever is stored parses as JSON, so no reader can be shown another sender
+// or computer than the ones the server recorded.
+TEST(LogReportStoreTest, EveryStoredReportIsJson) {
+    TestFolder folder;
+    Tools::LogReportStore store(folder.Path(), Tools::ReportStoreLimits{});
+    using namespace std::string_literals;
+    const std::u16string forged = u"{\"remote_address\":\"192.0.2.9\",\"computer_id\":\"x\"}";
+    const std::u16string texts[] = {
+        u"[]"s + u'\0' + forged,  // a NUL taken as the end of the text
+        u"[]"s + u'\0',
+        u" "s + u'\0' + u"[]",
+        u"\uFEFF\uFEFF[]",  // a second byte-order mark
+        u"\uFEFF \uFEFF[]",
+        u"[\"a"s + u'\0' + u"b\"]",  // a raw NUL inside a string
+        u"\uFEFF[\"\uFEFF\"]",       // one mark, then one inside a string: fine
+    };
+    for (const std::u16string& text : texts) {
+        SCOPED_TRACE(testing::PrintToString(Utf16Le(text)));
+        std::filesystem::remove_all(folder.Path());
+        std::filesystem::create_directories(folder.Path());
+        Tools::ReportOutcome outcome = Post(store, Gzip(Utf16Le(text)));
+        if (outcome.status != 200) {
+            EXPECT_EQ(outcome.status, 400) << outcome.message;
+            continue;
+        }
+        const std::string stored = ToolsTest::ReadFile(outcome.stored);
+        if (!nlohmann::json::accept(stored)) {
+            ADD_FAILURE() << "stored, not JSON: " << stored.substr(0, 300);
+            continue;
+        }
+        EXPECT_EQ(nlohmann::json::parse(stored)["remote_address"], "127.0.0.1");
+    }
+}
+
+TEST(LogReportStoreTest, OneSenderNetworkFillsOnlyItsShareOfTheFolder) {
+    TestFolder folder;
+    Tools::ReportStoreLimits limits;
+    limits.maxFolderFiles = 64;
+    Tools::LogReportStore store(folder.Path(), limits);
+    const std::string report = Gzip(Utf16Le("[]"));
+    auto post = [&](const char* address) {
+        return store.Store(kComputerId, {}, report, address, std::chrono::system_clock::now())
+            .status;
+    };
+    int stored = 0;
+    while (post("192.0.2.1") == 200 && stored < 100) {
+        ++stored;
+    }
+    EXPECT_GT(stored, 0);
+    EXPECT_LT(stored, 16) << "one sender took a quarter of the folder or more";
+    EXPECT_EQ(post("192.0.2.200"), 429) << "its /24 shares its share";
+    EXPECT_EQ(post("2001:db8::1"), 200) << "other senders still get in";
+    EXPECT_EQ(post("198.51.100.1"), 200);
+}
+
 }  // namespace

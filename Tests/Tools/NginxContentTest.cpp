@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <pwd.h>
@@ -427,6 +428,60 @@ TEST_F(NginxContentTest, ServiceBehindNginxAnswersAndNginxEnforcesTheLimits) {
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->body, "plain bytes");
     service.Stop();
+}
+
+// Asks nginx for `path` over TLS with a small receive window, reads 8 KiB every
+// 20 ms for `readingFor`, then drains the rest at full speed; the bytes of the
+// reply (head included) received before nginx ended the connection.
+std::size_t ReadSlowlyThenDrain(std::uint16_t port, const std::string& path,
+                                std::chrono::milliseconds readingFor) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int window = 16 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    timeval wait{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    std::size_t received = 0;
+    const std::string request =
+        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        SSL_connect(ssl) == 1 &&
+        SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0) {
+        std::vector<char> buffer(256 * 1024);
+        const auto end = std::chrono::steady_clock::now() + readingFor;
+        bool open = true;
+        while (open && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const int n = SSL_read(ssl, buffer.data(), 8 * 1024);
+            open = n > 0;
+            received += open ? static_cast<std::size_t>(n) : 0;
+        }
+        for (int n;
+             open && (n = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()))) > 0;) {
+            received += static_cast<std::size_t>(n);
+        }
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    ::close(fd);
+    return received;
+}
+
+TEST_F(NginxContentTest, ASlowButSteadyReaderIsNotCut) {
+    const std::size_t size = 16u << 20;
+    fs::create_directories(content_root_ / "downloadmanager/9");
+    WriteFile(content_root_ / "downloadmanager/9/Large.bin", std::string(size, 'z'));
+    // Reading for three times the no-progress limit, far more slowly than the
+    // socket buffers could drain in it.
+    StartNginx({"--send-timeout", "1"});
+    EXPECT_GT(ReadSlowlyThenDrain(port_, "/downloadmanager/9/Large.bin", std::chrono::seconds(3)),
+              size);  // the whole file and the reply head
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 // Content path mapping and access rules.
 #include "ContentAccess.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <vector>
@@ -191,7 +195,36 @@ ContentDecision ContentAccess::Decide(const std::string& target, std::int64_t no
     ContentDecision decision;
     decision.status = 200;
     decision.file = file;
+    decision.root = root;
     return decision;
+}
+
+int ContentAccess::Open(const ContentDecision& decision) {
+    if (decision.status != 200 || decision.root.empty()) {
+        return -1;
+    }
+    auto part = std::mismatch(decision.root.begin(), decision.root.end(), decision.file.begin(),
+                              decision.file.end());
+    if (part.first != decision.root.end() || part.second == decision.file.end()) {
+        return -1;
+    }
+    int folder = open(decision.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (auto name = part.second; folder >= 0 && name != decision.file.end();) {
+        auto next = std::next(name);
+        const bool last = next == decision.file.end();
+        int opened =
+            openat(folder, name->c_str(),
+                   (last ? O_RDONLY | O_NONBLOCK : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
+        close(folder);
+        folder = opened;
+        name = next;
+    }
+    struct stat info {};
+    if (folder >= 0 && (fstat(folder, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(folder);
+        folder = -1;
+    }
+    return folder;
 }
 
 }  // namespace Tools

@@ -14,6 +14,7 @@ namespace Tools {
 struct ContentDecision {
     int status = 404;            // 200 when `file` may be served, else the refusal's status
     std::filesystem::path file;  // the file to serve when status is 200
+    std::filesystem::path root;  // the content root it was found below, resolved
     std::string reason;          // why a request was refused, for the request log
 };
 
@@ -28,6 +29,12 @@ public:
     // valid, unexpired signature (403 otherwise); a path below a release with a
     // SAS token must end with that token (403 otherwise).
     ContentDecision Decide(const std::string& target, std::int64_t now) const;
+
+    // Opens the file a decision allows for reading, walking its resolved path
+    // below the root one folder at a time without following any link, so a
+    // link swapped into the tree after the decision leads nowhere. -1 when
+    // that fails or the file is not a regular file.
+    static int Open(const ContentDecision& decision);
 
 private:
     std::filesystem::path contentRoot_;

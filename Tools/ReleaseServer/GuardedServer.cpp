@@ -3,9 +3,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -98,6 +100,29 @@ std::string AddressText(const sockaddr_storage& address, int& port) {
     return text;
 }
 
+// The share a peer's connections count against: its IPv4 address, or the /64
+// of an IPv6 one (one host's usual allocation); empty for local sockets.
+std::string AddressShareKey(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+        return std::string(reinterpret_cast<const char*>(&v4.sin_addr), 4);
+    }
+    if (address.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+        const auto* bytes = reinterpret_cast<const char*>(&v6.sin6_addr);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+            return std::string(bytes + 12, 4);
+        }
+        return std::string(bytes, 8);
+    }
+    return {};
+}
+
 // The socket stream the library parses requests from and writes replies to.
 class ConnectionStream : public httplib::Stream {
 public:
@@ -110,7 +135,13 @@ public:
         headerBytes_ = 0;
         inHeaders_ = true;
     }
-    void EndHeaders() { inHeaders_ = false; }
+    // From here on only the body is read: its bytes as sent, framing included,
+    // count against `bodyBudget`.
+    void EndHeaders(std::size_t bodyBudget) {
+        inHeaders_ = false;
+        bodyBytes_ = 0;
+        bodyBudget_ = bodyBudget;
+    }
     bool closeAfterReply = false;
 
     // Waits until `events` are ready; false on the deadline, a stop or an error.
@@ -120,17 +151,9 @@ public:
             if (now >= until) {
                 return false;
             }
-            auto slice = std::min<Clock::duration>(until - now, kSlice);
-            pollfd p{fd_, events, 0};
-            int n = poll(&p, 1,
-                         static_cast<int>(
-                             std::chrono::duration_cast<std::chrono::milliseconds>(slice).count()) +
-                             1);
-            if (n > 0) {
-                return (p.revents & (POLLERR | POLLNVAL)) == 0 || (p.revents & events) != 0;
-            }
-            if (n < 0 && errno != EINTR) {
-                return false;
+            Ready ready = PollOnce(events, std::min<Clock::duration>(until - now, kSlice));
+            if (ready != Ready::kNotYet) {
+                return ready == Ready::kYes;
             }
         }
         return false;
@@ -164,7 +187,7 @@ public:
     }
 
     bool is_readable() const override { return true; }  // read() does the waiting
-    bool is_writable() const override { return Wait(POLLOUT, Clock::now() + limits_.ioTimeout); }
+    bool is_writable() const override { return WaitToSend(POLLOUT); }
 
     ssize_t read(char* ptr, size_t size) override {
         if (size == 0) {
@@ -175,10 +198,18 @@ public:
                 return -1;
             }
             size = std::min(size, limits_.maxHeaderBytes - headerBytes_);
+        } else {
+            // Chunk-size lines, extensions and trailers are read by the library
+            // into buffers of its own, so they are counted here, where every
+            // byte passes.
+            if (bodyBytes_ >= bodyBudget_) {
+                return -1;
+            }
+            size = std::min(size, bodyBudget_ - bodyBytes_);
         }
         ssize_t n = ssl_ != nullptr ? ReadTls(ptr, size) : ReadPlain(ptr, size);
-        if (n > 0 && inHeaders_) {
-            headerBytes_ += static_cast<size_t>(n);
+        if (n > 0) {
+            (inHeaders_ ? headerBytes_ : bodyBytes_) += static_cast<size_t>(n);
         }
         return n;
     }
@@ -197,7 +228,7 @@ public:
                 short events = e == SSL_ERROR_WANT_READ    ? POLLIN
                                : e == SSL_ERROR_WANT_WRITE ? POLLOUT
                                                            : 0;
-                if (events == 0 || !Wait(events, Clock::now() + limits_.ioTimeout)) {
+                if (events == 0 || !WaitToSend(events)) {
                     return -1;
                 }
             } else {
@@ -208,8 +239,7 @@ public:
                 if (errno == EINTR) {
                     continue;
                 }
-                if ((errno != EAGAIN && errno != EWOULDBLOCK) ||
-                    !Wait(POLLOUT, Clock::now() + limits_.ioTimeout)) {
+                if ((errno != EAGAIN && errno != EWOULDBLOCK) || !WaitToSend(POLLOUT)) {
                     return -1;
                 }
             }
@@ -234,6 +264,54 @@ public:
     socket_t socket() const override { return fd_; }
 
 private:
+    // Bytes sent but not yet acknowledged by the peer, or not yet sent.
+    int QueuedBytes() const {
+        int queued = 0;
+        return ioctl(fd_, SIOCOUTQ, &queued) == 0 ? queued : -1;
+    }
+
+    // Waits until a write can go on. A peer that reads slowly keeps the socket
+    // unwritable long after it took the last bytes (the kernel wakes a writer
+    // only once a third of the send buffer is free), so progress is the send
+    // queue shrinking: a reader that takes any bytes within ioTimeout is never cut.
+    bool WaitToSend(short events) const {
+        int queued = QueuedBytes();
+        auto until = Clock::now() + limits_.ioTimeout;
+        while (!stopping_) {
+            auto now = Clock::now();
+            if (now >= until) {
+                return false;
+            }
+            Ready ready = PollOnce(events, std::min<Clock::duration>(until - now, kSlice));
+            if (ready != Ready::kNotYet) {
+                return ready == Ready::kYes;
+            }
+            int nowQueued = QueuedBytes();
+            if (nowQueued < queued) {
+                until = Clock::now() + limits_.ioTimeout;
+            }
+            queued = nowQueued;
+        }
+        return false;
+    }
+
+    enum class Ready { kYes, kNotYet, kFailed };
+
+    // One poll of at most `slice`.
+    Ready PollOnce(short events, Clock::duration slice) const {
+        pollfd p{fd_, events, 0};
+        int n = poll(
+            &p, 1,
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(slice).count()) +
+                1);
+        if (n > 0) {
+            return (p.revents & (POLLERR | POLLNVAL)) == 0 || (p.revents & events) != 0
+                       ? Ready::kYes
+                       : Ready::kFailed;
+        }
+        return n < 0 && errno != EINTR ? Ready::kFailed : Ready::kNotYet;
+    }
+
     // The request deadline bounds every read; a stall also ends a read early.
     Clock::time_point ReadUntil() const {
         return std::min(deadline_, Clock::now() + limits_.ioTimeout);
@@ -299,6 +377,8 @@ private:
     Clock::time_point deadline_ = Clock::now();
     size_t headerBytes_ = 0;
     bool inHeaders_ = true;
+    size_t bodyBytes_ = 0;
+    size_t bodyBudget_ = 0;
     char buffer_[4096];
     size_t bufferedStart_ = 0;
     size_t bufferedEnd_ = 0;
@@ -352,15 +432,36 @@ void GuardedServer::Shutdown() {
     stop();
 }
 
+bool GuardedServer::TakeAddressSlot(const std::string& key) {
+    std::lock_guard lock(addressesMutex_);
+    std::size_t& count = openPerAddress_[key];
+    if (count >= limits_.maxConnectionsPerAddress) {
+        if (count == 0) {
+            openPerAddress_.erase(key);
+        }
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+void GuardedServer::ReleaseAddressSlot(const std::string& key) {
+    std::lock_guard lock(addressesMutex_);
+    auto it = openPerAddress_.find(key);
+    if (it != openPerAddress_.end() && --it->second == 0) {
+        openPerAddress_.erase(it);
+    }
+}
+
 void GuardedServer::CloseAfterReply() {
     if (currentStream != nullptr) {
         currentStream->closeAfterReply = true;
     }
 }
 
-void GuardedServer::HeaderLinesRead() {
+void GuardedServer::HeaderLinesRead(std::size_t bodyBudget) {
     if (currentStream != nullptr) {
-        currentStream->EndHeaders();
+        currentStream->EndHeaders(bodyBudget);
     }
 }
 
@@ -372,11 +473,37 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
         std::size_t value;
     } open(open_);
 
+    // A peer past its address's share is closed at once, so that one address
+    // cannot hold every slot while others are refused.
+    struct AddressSlot {
+        AddressSlot(GuardedServer& s, int fd) : server(s) {
+            if (server.limits_.maxConnectionsPerAddress == 0) {
+                return;
+            }
+            key = AddressShareKey(fd);
+            taken = key.empty() || server.TakeAddressSlot(key);
+            counted = taken && !key.empty();
+        }
+        ~AddressSlot() {
+            if (counted) {
+                server.ReleaseAddressSlot(key);
+            }
+        }
+        GuardedServer& server;
+        std::string key;
+        bool taken = true;
+        bool counted = false;
+    } slot(*this, sock);
+
     bool ok = false;
-    if (open.value <= limits_.maxConnections && !stopping_ && !refuseOnThisThread) {
+    if (open.value <= limits_.maxConnections && slot.taken && !stopping_ && !refuseOnThisThread) {
         fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
         int yes = 1;
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        // Replies wait in the process, not in the kernel: a slow reader's socket
+        // holds little beyond what is in flight, and writes go on as it reads.
+        int unsentBytes = 128 * 1024;
+        setsockopt(sock, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsentBytes, sizeof unsentBytes);
         SSL* ssl = nullptr;
         if (tls_ != nullptr) {
             ssl = SSL_new(tls_);

@@ -18,7 +18,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace Tools {
@@ -30,6 +32,9 @@ struct ConnectionLimits {
     int requestsPerConnection = 100;
     std::size_t maxHeaderBytes = 32 * 1024;
     std::size_t maxConnections = 2048;
+    // Open connections from one address (IPv6: one /64); 0 for no cap, as behind
+    // a front server, whose connections all come from one address.
+    std::size_t maxConnectionsPerAddress = 32;
 };
 
 class GuardedServer : public httplib::Server {
@@ -53,16 +58,22 @@ public:
     // body, if any, is left unread).
     static void CloseAfterReply();
     // For the pre-routing handler: the header lines are read; from here on only
-    // the body is read, under the same deadline.
-    static void HeaderLinesRead();
+    // the body is read, under the same deadline, and at most `bodyBudget` bytes
+    // of it as sent (chunk framing included): a read past that fails.
+    static void HeaderLinesRead(std::size_t bodyBudget);
 
 private:
     bool process_and_close_socket(socket_t sock) override;
+    // Counts a connection against its address's share; false when it is taken.
+    bool TakeAddressSlot(const std::string& key);
+    void ReleaseAddressSlot(const std::string& key);
 
     SSL_CTX* tls_;
     ConnectionLimits limits_;
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> open_{0};
+    std::mutex addressesMutex_;
+    std::map<std::string, std::size_t> openPerAddress_;
 };
 
 }  // namespace Tools

@@ -1,8 +1,11 @@
 // Storing log reports within a quota and a per-sender rate (nlohmann_json).
 #include "LogReportStore.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -38,7 +41,27 @@ std::string UtcStamp(std::chrono::system_clock::time_point t, bool compact) {
     return full;
 }
 
+// The network a sender's share is kept for: an IPv4 /24 or an IPv6 /64 (what
+// one party usually holds); any other text stands for itself.
+std::string SenderNetwork(std::string_view address) {
+    const std::string text(address);
+    unsigned char bytes[sizeof(in6_addr)];
+    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) {
+        return std::string(reinterpret_cast<const char*>(bytes), 3);
+    }
+    if (inet_pton(AF_INET6, text.c_str(), bytes) == 1) {
+        return "6" + std::string(reinterpret_cast<const char*>(bytes), 8);
+    }
+    return "?" + text;
+}
+
 }  // namespace
+
+std::size_t ReportMemoryCost(std::size_t bodyBytes, const ReportLimits& limits) {
+    const std::size_t decoded = std::min(
+        limits.maxDecodedBytes, std::max(limits.ratioGraceBytes, limits.maxRatio * bodyBytes));
+    return 3 * bodyBytes + 4 * decoded;
+}
 
 LogReportStore::LogReportStore(std::filesystem::path folder, ReportStoreLimits limits)
     : folder_(std::move(folder)), limits_(limits) {
@@ -129,6 +152,7 @@ ReportOutcome LogReportStore::Store(std::string_view computerId,
     text += Base64(body);
     text += "\"}\n";
 
+    const std::string network = SenderNetwork(remoteAddress);
     {
         std::lock_guard lock(mutex_);
         if (storedFiles_ + 1 > limits_.maxFolderFiles ||
@@ -137,8 +161,23 @@ ReportOutcome LogReportStore::Store(std::string_view computerId,
             outcome.message = "the report store is full; try again later";
             return outcome;
         }
+        const std::size_t divisor = std::max<std::size_t>(1, limits_.senderShareDivisor);
+        Usage& usage = senders_[network];
+        // A network's first report always fits its share, however small the folder.
+        if (usage.files > 0 && (usage.files + 1 > limits_.maxFolderFiles / divisor ||
+                                usage.bytes + text.size() > limits_.maxFolderBytes / divisor)) {
+            if (usage.files == 0) {
+                senders_.erase(network);
+            }
+            outcome.status = 429;
+            outcome.message = "the reports of " + std::string(remoteAddress) +
+                              "'s network fill its share of the store; try again later";
+            return outcome;
+        }
         storedFiles_ += 1;  // reserved until the write is done
         storedBytes_ += text.size();
+        usage.files += 1;
+        usage.bytes += text.size();
     }
     std::filesystem::path written;
     std::string error;
@@ -147,6 +186,12 @@ ReportOutcome LogReportStore::Store(std::string_view computerId,
         std::lock_guard lock(mutex_);
         storedFiles_ -= 1;
         storedBytes_ -= text.size();
+        Usage& usage = senders_[network];
+        usage.files -= 1;
+        usage.bytes -= text.size();
+        if (usage.files == 0) {
+            senders_.erase(network);
+        }
         outcome.status = 500;
         outcome.message = error;
         return outcome;

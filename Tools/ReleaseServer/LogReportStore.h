@@ -2,7 +2,8 @@
 // Each accepted report becomes one file in the reports folder, named with the
 // sender's machine id and the time, holding the decoded log and the raw body.
 // The folder has a quota (bytes and files; when it is full new reports are
-// refused and the stored ones kept) and each sender address a rate limit.
+// refused and the stored ones kept), each sender network its share of that
+// quota, and each sender address a rate limit.
 #pragma once
 
 #include <chrono>
@@ -34,7 +35,16 @@ struct ReportStoreLimits {
     // `refill` interval.
     int burst = 10;
     std::chrono::seconds refill{6};
+    // Each sender network (an IPv4 /24, an IPv6 /64) may fill this fraction of
+    // the folder's bytes and files (its first report always fits), so one of
+    // them cannot lock out the rest.
+    std::size_t senderShareDivisor = 16;
 };
+
+// The most memory one report with a body of `bodyBytes` takes while it is
+// decoded and stored: the body, the gunzipped text (bounded by the size cap and
+// the ratio) and its UTF-8 copy, the stored text and the strings' spare room.
+std::size_t ReportMemoryCost(std::size_t bodyBytes, const ReportLimits& limits);
 
 class LogReportStore {
 public:
@@ -54,6 +64,10 @@ public:
                         std::chrono::system_clock::time_point received);
 
 private:
+    struct Usage {
+        std::uint64_t bytes = 0;
+        std::size_t files = 0;
+    };
     struct Bucket {
         double tokens = 0;
         std::chrono::steady_clock::time_point updated;
@@ -65,6 +79,9 @@ private:
     std::uint64_t storedBytes_ = 0;
     std::size_t storedFiles_ = 0;
     std::map<std::string, Bucket> buckets_;
+    // What each sender network stored since the store was made; reports found
+    // in the folder at start count towards the folder alone.
+    std::map<std::string, Usage> senders_;
 };
 
 }  // namespace Tools

@@ -1,11 +1,16 @@
 // Routes of the reference release server and its request log.
 #include "ReleaseServer.h"
 
-#include <fcntl.h>
+#include <arpa/inet.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <httplib.h>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -39,6 +44,27 @@ struct OpenFile {
     explicit OpenFile(int descriptor) : fd(descriptor) {}
     ~OpenFile() { close(fd); }
     int fd;
+};
+
+// Keeps one reply to a rate: each block waits until the bytes before it are due.
+struct Pace {
+    explicit Pace(std::size_t rate) : bytesPerSecond(rate) {}
+    bool WaitForTurn(std::size_t bytes, const std::atomic<bool>& stop) {
+        const auto due =
+            start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(static_cast<double>(sent) /
+                                                      static_cast<double>(bytesPerSecond)));
+        for (auto now = std::chrono::steady_clock::now(); now < due && !stop;
+             now = std::chrono::steady_clock::now()) {
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                due - now, std::chrono::milliseconds(50)));
+        }
+        sent += bytes;
+        return !stop;
+    }
+    const std::size_t bytesPerSecond;
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
 };
 
 void Reply(httplib::Response& res, int status, const std::string& text) {
@@ -125,6 +151,34 @@ bool ReadBody(const httplib::ContentReader& reader, std::size_t limit, std::stri
     return read && !tooLong;
 }
 
+bool IsChunked(const std::string& coding) {
+    return coding.size() == 7 && strncasecmp(coding.c_str(), "chunked", 7) == 0;
+}
+
+// Header values and targets are whatever the sender put there: control bytes
+// (and the backslash that escapes them) are written as \xNN, so a log line
+// cannot be split, recoloured or cleared on a terminal.
+std::string Printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f || c == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+bool IsIpAddress(const std::string& text) {
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(AF_INET, text.c_str(), address) == 1 ||
+           inet_pton(AF_INET6, text.c_str(), address) == 1;
+}
+
 bool IsLoopback(const std::string& address) {
     return address == "localhost" || address == "::1" || address.rfind("127.", 0) == 0;
 }
@@ -178,12 +232,18 @@ bool ReleaseServer::Start(std::string& error) {
             return false;
         }
     }
-    server_ = std::make_unique<GuardedServer>(tls, options_.connections);
+    ConnectionLimits connections = options_.connections;
+    if (options_.behindFront) {
+        connections.maxConnectionsPerAddress = 0;  // all come from the front, which caps them
+    }
+    server_ = std::make_unique<GuardedServer>(tls, connections);
     catalog_ = std::make_unique<ReleaseCatalog>(options_.contentRoot,
                                                 [this](const std::string& l) { Log(l); });
     content_ = std::make_unique<ContentAccess>(options_.contentRoot, options_.signedStorageMarker,
                                                *catalog_);
     reports_ = std::make_unique<LogReportStore>(options_.reportsFolder, options_.reports);
+    reportMemory_ = std::make_unique<MemoryBudget>(options_.reportsInFlightBytes);
+    stopping_ = false;
     InstallRoutes();
 
     // The library's default on Linux is SO_REUSEPORT alone, which lets a second server
@@ -216,6 +276,7 @@ void ReleaseServer::Stop() {
     if (!thread_.joinable()) {
         return;
     }
+    stopping_ = true;  // ends waits for the report budget
     // A stop that comes before the thread has entered its accept loop is not
     // seen by the library, so repeat it until the loop has ended.
     while (!listenEnded_) {
@@ -247,27 +308,45 @@ void ReleaseServer::InstallRoutes() {
     server_->set_payload_max_length(options_.maxReportBytes);
     server_->set_keep_alive_max_count(100);
 
-    server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-        GuardedServer::HeaderLinesRead();
-        // Ranges are resolved by the content route itself (single ranges, 416 when
-        // unsatisfiable); the library's own range handling misreports lengths.
-        const_cast<httplib::Request&>(req).ranges.clear();
-        bool hasBody =
-            req.has_header("Transfer-Encoding") ||
-            (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0");
-        if (hasBody && (req.method != "POST" || req.path != kServiceEndpoint)) {
-            GuardedServer::CloseAfterReply();
-            Reply(res, 413, "no request body is taken here");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (auto coding = req.get_header_value("Content-Encoding");
-            !coding.empty() && coding != "identity") {
-            GuardedServer::CloseAfterReply();
-            Reply(res, 415, "request bodies are taken without a content coding");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+    // Bytes of a report as sent, framing included: its limit again covers the
+    // chunk framing of any sane sender and lets a body refused for its length be
+    // drained, so that a sender that writes before it reads still sees the 413.
+    const std::size_t reportBytesAsSent = 2 * options_.maxReportBytes + 64 * 1024;
+    server_->set_pre_routing_handler(
+        [reportBytesAsSent](const httplib::Request& req, httplib::Response& res) {
+            const bool toService = req.method == "POST" && req.path == kServiceEndpoint;
+            GuardedServer::HeaderLinesRead(toService ? reportBytesAsSent : 0);
+            // A body framed both by a length and by chunks (or by a coding we do not
+            // know) is read one way here and may be read another by a front: refuse
+            // it and read nothing more on this connection.
+            if ((req.has_header("Transfer-Encoding") &&
+                 (req.has_header("Content-Length") ||
+                  req.get_header_value_count("Transfer-Encoding") > 1 ||
+                  !IsChunked(req.get_header_value("Transfer-Encoding")))) ||
+                req.get_header_value_count("Content-Length") > 1) {
+                GuardedServer::CloseAfterReply();
+                Reply(res, 400, "the body's framing is ambiguous");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            // Ranges are resolved by the content route itself (single ranges, 416 when
+            // unsatisfiable); the library's own range handling misreports lengths.
+            const_cast<httplib::Request&>(req).ranges.clear();
+            bool hasBody =
+                req.has_header("Transfer-Encoding") ||
+                (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0");
+            if (hasBody && !toService) {
+                GuardedServer::CloseAfterReply();
+                Reply(res, 413, "no request body is taken here");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (auto coding = req.get_header_value("Content-Encoding");
+                !coding.empty() && coding != "identity") {
+                GuardedServer::CloseAfterReply();
+                Reply(res, 415, "request bodies are taken without a content coding");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
 
     server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         std::string line = Timestamp() + " " + ClientAddress(req) + " " + req.method + " " +
@@ -284,7 +363,7 @@ void ReleaseServer::InstallRoutes() {
                 line += " " + note;
             }
         }
-        Log(line);
+        Log(Printable(line));
     });
 
     server_->Post(kServiceEndpoint, [this](const httplib::Request& req, httplib::Response& res,
@@ -332,7 +411,7 @@ void ReleaseServer::InstallRoutes() {
             Reply(res, decision.status, decision.reason);
             return;
         }
-        int fd = open(decision.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        int fd = ContentAccess::Open(decision);
         struct stat info {};
         if (fd < 0 || fstat(fd, &info) != 0) {
             if (fd >= 0) {
@@ -360,11 +439,19 @@ void ReleaseServer::InstallRoutes() {
                                                 std::to_string(size));
         }
         res.set_header("Accept-Ranges", "bytes");
+        auto pace = std::make_shared<Pace>(options_.paceBytesPerSecond);
         res.set_content_provider(
             length, ContentTypeFor(decision.file),
-            [file, base](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            [this, file, base, pace](std::size_t offset, std::size_t length,
+                                     httplib::DataSink& sink) {
                 thread_local std::unique_ptr<char[]> buffer(new char[kContentBlock]);
                 std::size_t want = std::min(length, kContentBlock);
+                if (pace->bytesPerSecond != 0) {
+                    want = std::min(want, std::max<std::size_t>(pace->bytesPerSecond / 20, 4096));
+                    if (!pace->WaitForTurn(want, stopping_)) {
+                        return false;
+                    }
+                }
                 ssize_t n = pread(file->fd, buffer.get(), want, static_cast<off_t>(base + offset));
                 if (n <= 0) {
                     return false;  // the file shrank or failed: end the connection
@@ -375,8 +462,9 @@ void ReleaseServer::InstallRoutes() {
 }
 
 std::string ReleaseServer::ClientAddress(const httplib::Request& req) const {
-    if (options_.behindFront) {
-        if (auto forwarded = req.get_header_value("X-Real-IP"); !forwarded.empty()) {
+    // Any local process may reach the loopback port: only the front names the client.
+    if (options_.behindFront && req.remote_addr == options_.frontAddress) {
+        if (auto forwarded = req.get_header_value("X-Real-IP"); IsIpAddress(forwarded)) {
             return forwarded;
         }
     }
@@ -393,6 +481,22 @@ void ReleaseServer::HandleReport(const httplib::Request& req, httplib::Response&
         Reply(res, refusal.status, refusal.message);
         return;
     }
+    // The body is read only once the memory its decoding may take is free, so
+    // large reports sent at once are decoded in turn rather than all together.
+    std::size_t announced = options_.maxReportBytes;
+    if (auto length = req.get_header_value("Content-Length"); !length.empty()) {
+        announced = std::min<std::size_t>(announced, std::strtoull(length.c_str(), nullptr, 10));
+    }
+    const std::size_t cost =
+        reportMemory_->Clamp(ReportMemoryCost(announced, options_.reports.decoding));
+    if (!reportMemory_->Take(cost, std::chrono::steady_clock::now() + options_.reportsWait,
+                             stopping_)) {
+        GuardedServer::CloseAfterReply();
+        res.set_header("Retry-After", "30");
+        Reply(res, 503, "busy with other reports; try again later");
+        return;
+    }
+    MemoryBudget::Held held(*reportMemory_, cost);
     std::string body;
     if (!ReadBody(reader, options_.maxReportBytes, body)) {
         GuardedServer::CloseAfterReply();

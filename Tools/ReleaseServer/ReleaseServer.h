@@ -13,6 +13,7 @@
 
 #include "GuardedServer.h"
 #include "LogReportStore.h"
+#include "MemoryBudget.h"
 
 namespace Tools {
 
@@ -34,9 +35,18 @@ struct ServerOptions {
     // loopback addresses are accepted then, and the front's X-Real-IP header
     // names the client.
     bool behindFront = false;
+    // The address the front connects from; X-Real-IP is taken from it alone.
+    std::string frontAddress = "127.0.0.1";
     std::size_t maxReportBytes = 8u << 20;  // posted body, however it is framed
     ReportStoreLimits reports;              // decoding limits, quota, rate per sender
+    // Memory the reports being read and decoded at once may take; a report
+    // that finds too little free waits for it (503 after reportsWait).
+    std::size_t reportsInFlightBytes = 256u << 20;
+    std::chrono::milliseconds reportsWait{10000};
     ConnectionLimits connections;
+    // Content replies keep to this many bytes per second each (0: as fast as
+    // the reader takes them), for demonstrations that must be watched.
+    std::size_t paceBytesPerSecond = 0;
     // Receives start-up notes and one line per request; may be empty.
     std::function<void(const std::string&)> log;
 };
@@ -73,6 +83,8 @@ private:
     std::unique_ptr<ReleaseCatalog> catalog_;
     std::unique_ptr<ContentAccess> content_;
     std::unique_ptr<LogReportStore> reports_;
+    std::unique_ptr<MemoryBudget> reportMemory_;
+    std::atomic<bool> stopping_{false};
     std::unique_ptr<GuardedServer> server_;
     std::thread thread_;
     std::atomic<bool> listenEnded_{false};

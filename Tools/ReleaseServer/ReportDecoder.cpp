@@ -161,6 +161,17 @@ private:
 }  // namespace
 
 bool IsJsonWithinDepth(std::string_view text, int maxDepth, std::string& error) {
+    // The parser takes a NUL byte for the end of the text and skips a
+    // byte-order mark before the value; neither is JSON, and text after either
+    // would be stored unchecked.
+    if (text.find('\0') != std::string_view::npos) {
+        error = "the log holds a NUL character outside a string escape";
+        return false;
+    }
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        error = "the log has a second byte-order mark";
+        return false;
+    }
     DepthCheck check(maxDepth);
     bool ok = false;
     try {

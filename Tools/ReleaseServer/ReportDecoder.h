@@ -36,7 +36,8 @@ int GunzipBounded(std::string_view body, const ReportLimits& limits, std::string
 // unpaired surrogate.
 bool Utf16LeToUtf8(std::string_view bytes, std::string& out);
 
-// True when `text` is one JSON value nested at most `maxDepth` deep.
+// True when `text` is one JSON value nested at most `maxDepth` deep, and nothing
+// else: no byte-order mark, no NUL byte.
 bool IsJsonWithinDepth(std::string_view text, int maxDepth, std::string& error);
 
 }  // namespace Tools

@@ -22,26 +22,37 @@ int DefaultPort() {
 }
 
 void PrintUsage(const Tools::ServerOptions& defaults) {
-    std::fprintf(stderr,
-                 "usage: release-server --cert FILE --key FILE --content-root DIR [--reports DIR]\n"
-                 "                      [--address ADDR] [--port N] [--marker LABEL]\n"
-                 "                      [--max-report-bytes N] [--behind-front]\n"
-                 "                      [--max-connections N] [--request-deadline SECONDS]\n"
-                 "                      [--reports-max-mib N] [--reports-max-files N]\n"
-                 "                      [--reports-per-client N]\n"
-                 "\n"
-                 "Serves the download-service endpoint %s and the files of DIR over HTTPS.\n"
-                 "  --address ADDR   default %s\n"
-                 "  --port N         default %d (0 picks a free port)\n"
-                 "  --reports DIR    where log reports are stored (default DIR/../reports)\n"
-                 "  --marker LABEL   signed-storage marker (default \"%s\", as compiled into the "
-                 "client)\n"
-                 "  --behind-front   plain HTTP on a loopback address for a front server on this\n"
-                 "                   machine (Tools/nginx/make-nginx-config --service ...)\n"
-                 "  --reports-per-client N  reports one address may send at once; one more\n"
-                 "                   each 6 s after that\n",
-                 Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
-                 defaults.signedStorageMarker.c_str());
+    std::fprintf(
+        stderr,
+        "usage: release-server --cert FILE --key FILE --content-root DIR [--reports DIR]\n"
+        "                      [--address ADDR] [--port N] [--marker LABEL]\n"
+        "                      [--max-report-bytes N] [--behind-front [--front-address ADDR]]\n"
+        "                      [--max-connections N] [--max-connections-per-address N]\n"
+        "                      [--request-deadline SECONDS]\n"
+        "                      [--reports-max-mib N] [--reports-max-files N]\n"
+        "                      [--reports-per-client N] [--reports-in-flight-mib N]\n"
+        "                      [--pace-kib-per-second N]\n"
+        "\n"
+        "Serves the download-service endpoint %s and the files of DIR over HTTPS.\n"
+        "  --address ADDR   default %s\n"
+        "  --port N         default %d (0 picks a free port)\n"
+        "  --reports DIR    where log reports are stored (default DIR/../reports)\n"
+        "  --marker LABEL   signed-storage marker (default \"%s\", as compiled into the "
+        "client)\n"
+        "  --behind-front   plain HTTP on a loopback address for a front server on this\n"
+        "                   machine (Tools/nginx/make-nginx-config --service ...)\n"
+        "  --front-address ADDR  the address the front connects from (default 127.0.0.1);\n"
+        "                   its X-Real-IP names the client, nobody else's does\n"
+        "  --max-connections-per-address N  open connections one address (IPv6: /64)\n"
+        "                   may hold, standalone only (default 32, 0 for no cap)\n"
+        "  --reports-per-client N  reports one address may send at once; one more\n"
+        "                   each 6 s after that\n"
+        "  --reports-in-flight-mib N  memory the reports read and decoded at once may\n"
+        "                   take (default 256); others wait for it, 503 after 10 s\n"
+        "  --pace-kib-per-second N  each content reply keeps to N KiB/s, so that a\n"
+        "                   demonstration can be watched (default: no pace)\n",
+        Tools::kServiceEndpoint, defaults.address.c_str(), defaults.port,
+        defaults.signedStorageMarker.c_str());
 }
 
 }  // namespace
@@ -77,12 +88,17 @@ int main(int argc, char** argv) {
             options.address = value;
         } else if (arg == "--port") {
             options.port = std::atoi(value.c_str());
+        } else if (arg == "--front-address") {
+            options.frontAddress = value;
         } else if (arg == "--marker") {
             options.signedStorageMarker = value;
         } else if (arg == "--max-report-bytes") {
             options.maxReportBytes = std::strtoull(value.c_str(), nullptr, 10);
         } else if (arg == "--max-connections") {
             options.connections.maxConnections = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--max-connections-per-address") {
+            options.connections.maxConnectionsPerAddress =
+                std::strtoull(value.c_str(), nullptr, 10);
         } else if (arg == "--request-deadline") {
             options.connections.requestDeadline =
                 std::chrono::seconds(std::strtoull(value.c_str(), nullptr, 10));
@@ -90,6 +106,10 @@ int main(int argc, char** argv) {
             options.reports.maxFolderBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
         } else if (arg == "--reports-max-files") {
             options.reports.maxFolderFiles = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--pace-kib-per-second") {
+            options.paceBytesPerSecond = std::strtoull(value.c_str(), nullptr, 10) * 1024;
+        } else if (arg == "--reports-in-flight-mib") {
+            options.reportsInFlightBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
         } else if (arg == "--reports-per-client") {
             options.reports.burst = std::atoi(value.c_str());
         } else {

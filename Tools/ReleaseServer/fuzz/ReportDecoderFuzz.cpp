@@ -1,4 +1,5 @@
-// libFuzzer entry for the log-report decoder: gzip, then UTF-16LE, then JSON.
+// libFuzzer entry for the log-report decoder: gzip, then UTF-16LE, then JSON;
+// every log it accepts must make a stored report that parses as JSON.
 // The first byte picks the layer: odd sends the rest as the posted body; even
 // gzips the rest here first, so that mutations reach the text and JSON checks
 // instead of dying in the gzip header. Small limits keep each input cheap while
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include <nlohmann/json.hpp>
 
 #include "ReportDecoder.h"
 
@@ -44,6 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Tools::DecodedReport report = Tools::DecodeReport(body, limits);
     if (report.status == 200 && report.json.empty()) {
         __builtin_trap();  // an accepted report always carries its log
+    }
+    // The log is stored spliced into the report's object: with text after it
+    // (the closing brace), a value the parser only took as complete because
+    // it stopped early fails here.
+    if (report.status == 200 && !nlohmann::json::accept("{\"log\":" + report.json + "}")) {
+        __builtin_trap();  // an accepted log would make a stored report that is not JSON
     }
     return 0;
 }
