@@ -6,10 +6,12 @@
 // shared holder, because WinINet invalidates child handles when a parent is closed and a
 // request must outlive the objects it was made from.
 //
-// Cancellation: a blocking WinINet call cannot poll. A request with a cancel check has a
-// watchdog thread that asks the check every 50 ms while a call is in progress and, when it
-// turns true, closes the request handle, which ends the blocked call (WinINet's documented
-// way to abort a synchronous operation). The request then reports OperationCancelled.
+// Cancellation: the session is asynchronous. A call that has to wait on the network returns
+// at once and reports its end through the status callback; the caller's thread waits for
+// that in 50 ms steps that ask the cancel check, and on a cancel closes the request handle
+// itself, which ends the call (WinINet's way to abort an operation). Only the thread using
+// a request ever closes its handle, so a closed handle value, which Windows reuses at once,
+// is never used again. The request then reports OperationCancelled.
 #include "Platform/Http.h"
 
 #include <windows.h>
@@ -17,9 +19,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <cstring>
+#include <vector>
 
 #include "Platform/SystemError.h"
 #include "Platform/Win32Text.h"
@@ -107,6 +108,46 @@ bool SplitHost(std::string_view text, std::string& host, std::uint16_t& port) {
 
 }  // namespace
 
+namespace {
+
+// Where WinINet reports a call that went on in the background. It also holds everything
+// such a call reads or writes (headers, body pieces, counts), because a call cut short by
+// closing its handle may still touch them: it lives until WinINet says the handle is
+// closing, which is the last word WinINet says about it, and is freed there.
+struct Completion {
+    HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // auto-reset
+    bool ok = false;                                             // set before `done`
+    DWORD error = 0;
+    std::wstring headers;
+    std::vector<char> bytes;
+    INTERNET_BUFFERSW buffers{};
+    DWORD count = 0;
+    bool background = false;  // the last call went on in the background
+
+    ~Completion() {
+        if (done != nullptr) {
+            CloseHandle(done);
+        }
+    }
+};
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+    if (context == 0) {
+        return;  // the session's and the connections' own handles
+    }
+    auto* completion = reinterpret_cast<Completion*>(context);
+    if (status == INTERNET_STATUS_REQUEST_COMPLETE && info != nullptr) {
+        const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+        completion->ok = result->dwResult != 0;
+        completion->error = result->dwError;
+        SetEvent(completion->done);
+    } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+        delete completion;
+    }
+}
+
+}  // namespace
+
 // ---- Session ----
 
 struct HttpSession::State {
@@ -123,13 +164,22 @@ HttpSession::~HttpSession() = default;
 
 bool HttpSession::Open(std::string_view agent) {
     Close();
-    const HINTERNET handle = InternetOpenW(Win32::WidenUtf8(agent).c_str(),
-                                           INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    // Asynchronous, so that every wait on the network happens in steps on the caller's
+    // own thread, which can then cancel by closing its own handle.
+    const HINTERNET handle =
+        InternetOpenW(Win32::WidenUtf8(agent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                      nullptr, INTERNET_FLAG_ASYNC);
     if (handle == nullptr) {
         lastError_ = FailedCallError();
         return false;
     }
     state_->internet = std::make_shared<InternetHandle>(handle);
+    // Connections and requests made from the session report through this callback.
+    if (InternetSetStatusCallbackW(handle, OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+        lastError_ = FailedCallError();
+        state_->internet.reset();
+        return false;
+    }
     SetConnectTimeout(state_->connectTimeout);
     SetSendTimeout(state_->sendTimeout);
     SetReceiveTimeout(state_->receiveTimeout);
@@ -244,9 +294,11 @@ struct HttpRequest::State {
     HttpSession::State session;
     std::shared_ptr<InternetHandle> connect;
 
-    // The request handle; closed by Close or by the watchdog on cancellation.
-    std::mutex handleMutex;
+    // The request handle and its completion; only the thread that uses the request opens
+    // and closes them, so a handle value is never used after it was closed (Windows hands
+    // closed values out again at once).
     HINTERNET request = nullptr;
+    Completion* completion = nullptr;
 
     enum class Phase { Closed, Opened, Uploading, Replied } phase = Phase::Closed;
     std::string verb;
@@ -254,13 +306,6 @@ struct HttpRequest::State {
     std::uint64_t uploadTotal = 0;
     std::uint64_t uploaded = 0;
     std::uint32_t lastError = 0;
-
-    // The watchdog: asks the cancel check while a call is in progress.
-    std::thread watchdog;
-    std::mutex watchMutex;
-    std::condition_variable watchChanged;
-    bool busy = false;
-    bool ending = false;
     bool cancelled = false;
 
     bool Fail(std::uint32_t error) {
@@ -268,82 +313,66 @@ struct HttpRequest::State {
         return false;
     }
 
-    void CloseHandleNow() {
-        const std::lock_guard<std::mutex> lock(handleMutex);
+    // Closes the request handle; a call still going on in the background ends with it, and
+    // its completion is freed when WinINet lets go of it.
+    void CloseRequest() {
         if (request != nullptr) {
-            InternetCloseHandle(request);
+            const HINTERNET handle = request;
             request = nullptr;
+            completion = nullptr;  // WinINet's from here on
+            InternetCloseHandle(handle);
+        } else if (completion != nullptr) {
+            delete completion;
+            completion = nullptr;
         }
     }
 
-    void StartWatchdog() {
-        if (!session.cancel) {
-            return;
-        }
-        watchdog = std::thread([this] {
-            std::unique_lock<std::mutex> lock(watchMutex);
-            while (!ending) {
-                watchChanged.wait_for(lock, std::chrono::milliseconds(50));
-                if (busy && !cancelled && session.cancel()) {
-                    cancelled = true;
-                    lock.unlock();
-                    CloseHandleNow();
-                    lock.lock();
-                }
-            }
-        });
-    }
+    bool CancelRequested() const { return session.cancel && session.cancel(); }
 
-    void StopWatchdog() {
-        if (watchdog.joinable()) {
-            {
-                const std::lock_guard<std::mutex> lock(watchMutex);
-                ending = true;
-            }
-            watchChanged.notify_all();
-            watchdog.join();
-        }
-        ending = false;
-        busy = false;
-        cancelled = false;
-    }
-
-    // Runs one blocking WinINet call under the watchdog. The handle is read under its lock
-    // and the call gets a copy: closing it from the watchdog makes the call fail at once.
+    // Runs one WinINet call. One that goes on in the background is waited for in 50 ms
+    // steps that ask the cancel check; a cancel closes the request here, on its own thread.
     template <typename Call>
-    bool Guarded(Call&& call) {
-        if (session.cancel && session.cancel()) {
-            CloseHandleNow();
-            return Fail(HttpError::OperationCancelled);
-        }
-        HINTERNET handle = nullptr;
-        {
-            const std::lock_guard<std::mutex> lock(handleMutex);
-            handle = request;
-        }
-        if (handle == nullptr) {
+    bool Run(Call&& call) {
+        if (request == nullptr) {
             return Fail(cancelled ? HttpError::OperationCancelled
                                   : HttpError::IncorrectHandleState);
         }
-        {
-            const std::lock_guard<std::mutex> lock(watchMutex);
-            busy = true;
+        if (CancelRequested()) {
+            return Cancel();
         }
-        const bool ok = call(handle);
-        const DWORD error = ok ? 0 : GetLastError();
-        bool wasCancelled = false;
-        {
-            const std::lock_guard<std::mutex> lock(watchMutex);
-            busy = false;
-            wasCancelled = cancelled;
+        completion->background = false;
+        if (call(request, *completion)) {
+            return true;
         }
-        if (wasCancelled) {
-            return Fail(HttpError::OperationCancelled);
-        }
-        if (!ok) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
             return Fail(error != 0 ? error : HttpError::InternalError);
         }
+        completion->background = true;
+        for (;;) {
+            const DWORD waited = WaitForSingleObject(completion->done, 50);
+            if (waited == WAIT_OBJECT_0) {
+                break;
+            }
+            if (waited != WAIT_TIMEOUT) {
+                const std::uint32_t failure = FailedCallError();
+                CloseRequest();
+                return Fail(failure);
+            }
+            if (CancelRequested()) {
+                return Cancel();
+            }
+        }
+        if (!completion->ok) {
+            return Fail(completion->error != 0 ? completion->error : HttpError::InternalError);
+        }
         return true;
+    }
+
+    bool Cancel() {
+        cancelled = true;
+        CloseRequest();
+        return Fail(HttpError::OperationCancelled);
     }
 };
 
@@ -374,31 +403,38 @@ bool HttpRequest::Open(const HttpConnection& connection, std::string_view verb,
     if (secure) {
         flags |= INTERNET_FLAG_SECURE;
     }
-    const HINTERNET handle =
-        HttpOpenRequestW(from.connect->handle, Win32::WidenUtf8(verb).c_str(),
-                         Win32::WidenUtf8(object).c_str(), nullptr, nullptr, nullptr, flags, 0);
+    auto* completion = new Completion();
+    if (completion->done == nullptr) {
+        delete completion;
+        return state.Fail(FailedCallError());
+    }
+    const HINTERNET handle = HttpOpenRequestW(
+        from.connect->handle, Win32::WidenUtf8(verb).c_str(), Win32::WidenUtf8(object).c_str(),
+        nullptr, nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(completion));
     if (handle == nullptr) {
-        return state.Fail(GetLastError());
+        const std::uint32_t error = FailedCallError();
+        delete completion;
+        return state.Fail(error);
     }
     state.session = from.session;
     state.connect = from.connect;
     state.request = handle;
+    state.completion = completion;
     state.verb = std::string(verb);
     state.received = 0;
+    state.cancelled = false;
     SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, state.session.connectTimeout);
     SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, state.session.sendTimeout);
     SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, state.session.receiveTimeout);
     BOOL decode = state.session.decoding ? TRUE : FALSE;
     InternetSetOptionW(handle, INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
     state.phase = State::Phase::Opened;
-    state.StartWatchdog();
     return true;
 }
 
 void HttpRequest::Close() {
     State& state = *state_;
-    state.StopWatchdog();
-    state.CloseHandleNow();
+    state.CloseRequest();
     state.connect.reset();
     state.session = HttpSession::State{};
     state.phase = State::Phase::Closed;
@@ -420,11 +456,15 @@ bool HttpRequest::Send(std::string_view headers, const void* body, std::size_t s
     if (size > 0xFFFFFFFFu) {
         return state.Fail(HttpError::InvalidParameter);
     }
-    const std::wstring wide = Win32::WidenUtf8(headers);
-    const bool ok = state.Guarded([&](HINTERNET handle) {
-        return HttpSendRequestW(handle, wide.empty() ? nullptr : wide.c_str(),
-                                static_cast<DWORD>(wide.size()), const_cast<void*>(body),
-                                static_cast<DWORD>(size));
+    const bool ok = state.Run([&](HINTERNET handle, Completion& completion) {
+        completion.headers = Win32::WidenUtf8(headers);
+        const auto* bytes = static_cast<const char*>(body);
+        completion.bytes.assign(bytes, bytes + (body != nullptr ? size : 0));
+        return HttpSendRequestW(handle,
+                                completion.headers.empty() ? nullptr : completion.headers.c_str(),
+                                static_cast<DWORD>(completion.headers.size()),
+                                completion.bytes.empty() ? nullptr : completion.bytes.data(),
+                                static_cast<DWORD>(completion.bytes.size()));
     });
     if (ok) {
         state.phase = State::Phase::Replied;
@@ -439,21 +479,24 @@ bool HttpRequest::BeginUpload(std::string_view headers, std::uint64_t totalLengt
     }
     // dwBufferTotal is 32 bits; a longer body announces its length in a header line.
     std::string lines(headers);
-    INTERNET_BUFFERSW buffers{};
-    buffers.dwStructSize = sizeof buffers;
+    DWORD total = 0;
     if (totalLength > 0xFFFFFFFFu) {
         if (!lines.empty() && lines.size() >= 2 && lines.substr(lines.size() - 2) != "\r\n") {
             lines += "\r\n";
         }
         lines += "Content-Length: " + std::to_string(totalLength) + "\r\n";
     } else {
-        buffers.dwBufferTotal = static_cast<DWORD>(totalLength);
+        total = static_cast<DWORD>(totalLength);
     }
-    const std::wstring wide = Win32::WidenUtf8(lines);
-    buffers.lpcszHeader = wide.empty() ? nullptr : wide.c_str();
-    buffers.dwHeadersLength = static_cast<DWORD>(wide.size());
-    const bool ok = state.Guarded([&](HINTERNET handle) {
-        return HttpSendRequestExW(handle, &buffers, nullptr, HSR_INITIATE, 0);
+    const bool ok = state.Run([&](HINTERNET handle, Completion& completion) {
+        completion.headers = Win32::WidenUtf8(lines);
+        completion.buffers = INTERNET_BUFFERSW{};
+        completion.buffers.dwStructSize = sizeof completion.buffers;
+        completion.buffers.dwBufferTotal = total;
+        completion.buffers.lpcszHeader =
+            completion.headers.empty() ? nullptr : completion.headers.c_str();
+        completion.buffers.dwHeadersLength = static_cast<DWORD>(completion.headers.size());
+        return HttpSendRequestExW(handle, &completion.buffers, nullptr, HSR_INITIATE, 0);
     });
     if (ok) {
         state.phase = State::Phase::Uploading;
@@ -474,15 +517,20 @@ bool HttpRequest::Write(const void* data, std::size_t size, std::size_t& bytesWr
     }
     const auto* bytes = static_cast<const char*>(data);
     while (bytesWritten < size) {
-        const DWORD piece =
-            static_cast<DWORD>(std::min<std::size_t>(size - bytesWritten, 1u << 20));
-        DWORD put = 0;
-        const bool ok = state.Guarded([&](HINTERNET handle) {
-            return InternetWriteFile(handle, bytes + bytesWritten, piece, &put);
+        const std::size_t piece = std::min<std::size_t>(size - bytesWritten, 1u << 20);
+        const bool ok = state.Run([&](HINTERNET handle, Completion& completion) {
+            completion.bytes.assign(bytes + bytesWritten, bytes + bytesWritten + piece);
+            completion.count = 0;
+            return InternetWriteFile(handle, completion.bytes.data(), static_cast<DWORD>(piece),
+                                     &completion.count);
         });
         if (!ok) {
             return false;
         }
+        // A write finished in the background has sent the whole piece.
+        const DWORD put = state.completion->background && state.completion->count == 0
+                              ? static_cast<DWORD>(piece)
+                              : state.completion->count;
         if (put == 0) {
             return state.Fail(HttpError::ConnectionAborted);
         }
@@ -499,12 +547,12 @@ bool HttpRequest::EndUpload() {
     }
     if (state.uploaded != state.uploadTotal) {
         // Ending a short body would leave the server waiting: the request is abandoned.
-        state.CloseHandleNow();
+        state.CloseRequest();
         state.phase = State::Phase::Opened;
         return state.Fail(HttpError::IncorrectHandleState);
     }
-    const bool ok =
-        state.Guarded([](HINTERNET handle) { return HttpEndRequestW(handle, nullptr, 0, 0); });
+    const bool ok = state.Run(
+        [](HINTERNET handle, Completion&) { return HttpEndRequestW(handle, nullptr, 0, 0); });
     if (ok) {
         state.phase = State::Phase::Replied;
     }
@@ -517,7 +565,6 @@ bool HttpRequest::QueryStatusCode(std::uint32_t& status) const {
     if (state.phase != State::Phase::Replied) {
         return state.Fail(HttpError::IncorrectHandleState);
     }
-    const std::lock_guard<std::mutex> lock(state.handleMutex);
     DWORD value = 0;
     DWORD length = sizeof value;
     if (state.request == nullptr ||
@@ -566,7 +613,6 @@ bool QueryReplyText(HttpRequest::State& state, DWORD what, DWORD cap, std::strin
     if (state.phase != HttpRequest::State::Phase::Replied) {
         return state.Fail(HttpError::IncorrectHandleState);
     }
-    const std::lock_guard<std::mutex> lock(state.handleMutex);
     if (state.request == nullptr) {
         return state.Fail(HttpError::IncorrectHandleState);
     }
@@ -597,7 +643,6 @@ bool LengthTheBodyMustFill(HttpRequest::State& state, std::uint64_t& length) {
     if (state.verb == "HEAD") {
         return false;
     }
-    const std::lock_guard<std::mutex> lock(state.handleMutex);
     if (state.request == nullptr) {
         return false;
     }
@@ -644,20 +689,34 @@ bool HttpRequest::Read(void* buffer, std::size_t size, std::size_t& bytesRead) {
     if (size == 0) {
         return true;
     }
+    // Waits (in the background, asking the cancel check) until something has arrived or
+    // the reply ended; asked again once the wait is over, the count is then at hand.
     DWORD available = 0;
-    if (!state.Guarded([&](HINTERNET handle) {
-            return InternetQueryDataAvailable(handle, &available, 0, 0);
-        })) {
-        return false;
+    for (;;) {
+        if (!state.Run([&](HINTERNET handle, Completion& completion) {
+                completion.count = 0;
+                return InternetQueryDataAvailable(handle, &completion.count, 0, 0);
+            })) {
+            return false;
+        }
+        available = state.completion->count;
+        if (!state.completion->background) {
+            break;
+        }
     }
     DWORD got = 0;
     if (available > 0) {
         const DWORD piece = static_cast<DWORD>(
             std::min<std::size_t>({size, static_cast<std::size_t>(available), 1u << 30}));
-        if (!state.Guarded(
-                [&](HINTERNET handle) { return InternetReadFile(handle, buffer, piece, &got); })) {
+        if (!state.Run([&](HINTERNET handle, Completion& completion) {
+                completion.bytes.resize(piece);
+                completion.count = 0;
+                return InternetReadFile(handle, completion.bytes.data(), piece, &completion.count);
+            })) {
             return false;
         }
+        got = std::min(state.completion->count, piece);
+        std::memcpy(buffer, state.completion->bytes.data(), got);
     }
     if (got == 0) {
         std::uint64_t announced = 0;

@@ -437,4 +437,41 @@ TEST(Win32Http, ReadHandsOverWhatHasArrivedAndAWholeReplyEndsCleanly) {
     EXPECT_EQ(total, 1000u);
 }
 
+// A read waiting on a server that holds the rest back ends on a cancel from the caller's
+// check, on the request's own thread, and the request then refuses to go on.
+TEST(Win32Http, ACancelEndsAReadThatWaitsOnTheServer) {
+    OneReplyServer server(1000, 300, 700);
+    std::atomic<bool> stop{false};
+    Platform::HttpSession session;
+    ASSERT_TRUE(session.Open("test"));
+    // Shorter than the server's hold: a read the cancel cannot end fails with a time-out.
+    session.SetReceiveTimeout(3000);
+    session.SetCancelCheck([&stop] { return stop.load(); });
+    Platform::HttpConnection connection;
+    ASSERT_TRUE(connection.Open(session, "127.0.0.1", server.Port()));
+    Platform::HttpRequest request;
+    ASSERT_TRUE(request.Open(connection, "GET", "/file.bin", false));
+    ASSERT_TRUE(request.Send("Accept: */*\r\n"));
+    std::vector<char> buffer(64 * 1024);
+    std::size_t got = 0;
+    std::size_t total = 0;
+    while (total < 300 && request.Read(buffer.data(), buffer.size(), got) && got > 0) {
+        total += got;
+    }
+    ASSERT_EQ(total, 300u);
+    std::thread canceller([&stop] {
+        std::this_thread::sleep_for(200ms);
+        stop = true;
+    });
+    // The server sends the rest only when released (or after 10 s): only the cancel can
+    // end this read before the time-out, and it must not hand over bytes.
+    EXPECT_FALSE(request.Read(buffer.data(), buffer.size(), got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(request.LastError(), Platform::HttpError::OperationCancelled);
+    canceller.join();
+    EXPECT_FALSE(request.Read(buffer.data(), buffer.size(), got));
+    EXPECT_EQ(request.LastError(), Platform::HttpError::OperationCancelled);
+    server.Release();
+}
+
 }  // namespace
