@@ -289,6 +289,50 @@ TEST_F(ReferenceServer, WholeJobDownloadsVerifiesStartsSetupAndKeepsCompleteFile
     EXPECT_EQ(ReadFile(damaged), good);
 }
 
+// Windows enforces share modes: a release file that another program (a virus scanner, a
+// setup still running) holds open without sharing cannot be written. That costs the file
+// its attempts and ends the download saying so, not asking to free disk space; once the
+// other program lets go, the next run completes.
+TEST_F(ReferenceServer, AFileHeldByAnotherProgramEndsTheDownloadNamingThatCause) {
+    const fs::path program = root_ / "program";
+    fs::path held;
+    fs::path served;
+    for (const auto& entry : fs::directory_iterator(server_.ReleaseFolder())) {
+        if (entry.path().extension() == ".bin") {
+            served = entry.path();
+            held = program / fs::path(MakeLocalName(U16(served.filename()), u"_SV95"));
+            break;
+        }
+    }
+    ASSERT_FALSE(held.empty());
+    std::ofstream(held) << "an older copy";
+    const HANDLE other = CreateFileW(held.wstring().c_str(), GENERIC_READ, 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    {
+        DownloadCore core;
+        RunJob(core);
+        EXPECT_NE(vesk::GetUserMessage().find("a file is in use by another program"),
+                  std::string::npos)
+            << vesk::GetUserMessage();
+        bool costAttempts = false;
+        for (const std::string& message : vesk::GetErrorMessages()) {
+            costAttempts = costAttempts || message.find("Couldn't create part file") == 0;
+        }
+        EXPECT_TRUE(costAttempts);
+    }
+    EXPECT_FALSE(fs::exists(program / "setup-ran.txt"));
+    CloseHandle(other);
+
+    vesk::ClearErrors();
+    {
+        DownloadCore core;
+        RunJob(core);
+        EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
+    }
+    EXPECT_EQ(ReadFile(held), ReadFile(served));
+}
+
 TEST_F(ReferenceServer, MemoryDownloadAndStreamedLogUpload) {
     const fs::path folder = server_.ReleaseFolder();
     const std::string expected = ReadFile(folder / "Setup.exe");
