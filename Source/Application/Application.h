@@ -71,9 +71,12 @@ public:
 
 private:
     // Between frames that do not change, the loop waits this long for input; and it
-    // draws at least this often, whatever the fingerprints say.
+    // draws at least this often, whatever the fingerprints say. A whole frame drawn by a
+    // software renderer costs tens of milliseconds, so a still screen drawn once a second
+    // took 5% of a core; the window system asks for contents it lost (the refresh
+    // callback), so the periodic draw is only a safety net.
     static constexpr std::chrono::duration<double> IdleWait{0.1};
-    static constexpr std::chrono::seconds IdleRedraw{1};
+    static constexpr std::chrono::seconds IdleRedraw{10};
 
     bool MakeWindow();
     static void OnWindowRefresh(GLFWwindow* window);
