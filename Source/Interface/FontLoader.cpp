@@ -34,11 +34,16 @@ ImFont* AddFont(ImFontAtlas& atlas, float size) {
 
 }  // namespace
 
-std::map<int, ImFont*> AddInterfaceFonts(ImFontAtlas& atlas) {
+std::map<int, ImFont*> AddInterfaceFonts(ImFontAtlas& atlas, float scale) {
     std::map<int, ImFont*> fonts;
     int index = 0;
     for (float size : FontSizes) {
-        fonts[index++] = AddFont(atlas, size);
+        ImFont* font = AddFont(atlas, size * scale);
+        if (font != nullptr) {
+            // The atlas sets FontSize only when it is built; the rasterised size is known.
+            font->Scale = size / (size * scale);
+        }
+        fonts[index++] = font;
     }
     return fonts;
 }
