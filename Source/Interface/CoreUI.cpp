@@ -4,9 +4,12 @@
 #include <GLFW/glfw3.h>
 #include <imgui.h>
 
+#include <cmath>
+
 #include "Interface/CoreUIStyle.h"
 #include "Interface/DrawDataFingerprint.h"
 #include "Interface/FontLoader.h"
+#include "Interface/GlyphRows.h"
 #include "Interface/OpenGLRenderer.h"
 #include "Interface/Texture.h"
 
@@ -100,6 +103,16 @@ void CoreUI::LoadFonts() {
     io.Fonts->SetTexID(nullptr);
     // The pixels are on the GPU; the CPU copy is not needed any more.
     io.Fonts->ClearTexData();
+}
+
+void CoreUI::SnapTextToPixelRows() {
+    // At whole scales text already starts on a pixel row.
+    if (contentScale_ == std::floor(contentScale_)) {
+        return;
+    }
+    if (ImDrawData* data = ImGui::GetDrawData()) {
+        SnapGlyphsToPixelRows(*data, ShapeAreaOf(*ImGui::GetIO().Fonts), data->FramebufferScale.y);
+    }
 }
 
 void CoreUI::SetContentScale(float scale) {
@@ -218,6 +231,7 @@ void CoreUI::Render() {
     }
     UpdateCursor();
     ImGui::Render();
+    SnapTextToPixelRows();
 
     int fbWidth = 0;
     int fbHeight = 0;
@@ -237,6 +251,7 @@ bool CoreUI::RenderIfChanged(bool force) {
     }
     UpdateCursor();
     ImGui::Render();
+    SnapTextToPixelRows();
     frameBegun_ = false;
     const ImDrawData* data = ImGui::GetDrawData();
     int fbWidth = 0;

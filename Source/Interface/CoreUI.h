@@ -74,6 +74,8 @@ private:
 
     void LoadFonts();
     void RebuildFontsIfScaleChanged();
+    // Between ImGui::Render and drawing: text of a fractionally scaled frame onto pixel rows.
+    void SnapTextToPixelRows();
     void CreateCursors();
     void InstallCallbacks();
     void UpdateCursor();
