@@ -239,14 +239,18 @@ void Application::SetSize(int width, int height) {
     requestedHeight_ = height;
     int pixelWidth = static_cast<int>(std::lround(width * contentScale_));
     int pixelHeight = static_cast<int>(std::lround(height * contentScale_));
+    width_ = width;
+    height_ = height;
     const auto [desktopWidth, desktopHeight] = GetPrimaryMonitorResolution();
-    if (desktopWidth > 0 && desktopHeight > 0) {
-        pixelWidth = std::min(pixelWidth, desktopWidth);
-        pixelHeight = std::min(pixelHeight, desktopHeight);
-    }
     // A clamped window lays out in the units that still fit.
-    width_ = std::min(width, static_cast<int>(pixelWidth / contentScale_));
-    height_ = std::min(height, static_cast<int>(pixelHeight / contentScale_));
+    if (desktopWidth > 0 && pixelWidth > desktopWidth) {
+        pixelWidth = desktopWidth;
+        width_ = static_cast<int>(pixelWidth / contentScale_);
+    }
+    if (desktopHeight > 0 && pixelHeight > desktopHeight) {
+        pixelHeight = desktopHeight;
+        height_ = static_cast<int>(pixelHeight / contentScale_);
+    }
     // The screens set their size and place every frame; each call to the window system
     // is a round of X events (or window messages) that wakes the loop again, so a still
     // screen would keep a core busy. Only a change is passed on.
