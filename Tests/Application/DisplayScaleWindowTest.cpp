@@ -1,4 +1,4 @@
-// The real program on displays of 96, 144 and 192 DPI (Xft.dpi): the window's size in
+// The real program on displays of 96, 120, 144 and 192 DPI (Xft.dpi): the window's size in
 // pixels, the height of its text, and a click on Exit landing on Exit at every scale.
 #include <gtest/gtest.h>
 
@@ -181,8 +181,8 @@ TEST_P(DisplayScaleWindowTest, WindowTextAndClicksFollowTheDisplayScale) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Displays, DisplayScaleWindowTest,
-                         ::testing::Values(ScaleCase{96, 1.0}, ScaleCase{144, 1.5},
-                                           ScaleCase{192, 2.0}),
+                         ::testing::Values(ScaleCase{96, 1.0}, ScaleCase{120, 1.25},
+                                           ScaleCase{144, 1.5}, ScaleCase{192, 2.0}),
                          PrintCase);
 
 }  // namespace
