@@ -4,6 +4,7 @@
 #include <GLFW/glfw3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
@@ -40,8 +41,16 @@ bool Application::Create() {
         return false;
     }
     libraryReady_ = true;
-    // A size asked for before the library was up is clamped now that the desktop is known.
-    SetSize(width_, height_);
+    // The window opens on the primary monitor, so it is made at that monitor's scale; a size
+    // asked for before the library was up is scaled and clamped now the desktop is known.
+    if (GLFWmonitor* primary = glfwGetPrimaryMonitor()) {
+        float xScale = 1.0f;
+        float yScale = 1.0f;
+        glfwGetMonitorContentScale(primary, &xScale, &yScale);
+        contentScale_ = UsableContentScale(xScale);
+    }
+    CoreUI::Get()->SetContentScale(contentScale_);
+    SetSize(requestedWidth_, requestedHeight_);
 
     glfwWindowHint(GLFW_CLIENT_API, GLFW_OPENGL_API);
     glfwWindowHint(GLFW_AUTO_ICONIFY, GLFW_TRUE);
@@ -51,10 +60,19 @@ bool Application::Create() {
     }
     glfwMakeContextCurrent(window_);
     glfwSwapInterval(1);
+    glfwSetWindowUserPointer(window_, this);
+    // A move to a monitor of another scale (or a change of the setting) is reported here.
+    glfwSetWindowContentScaleCallback(window_, &Application::OnContentScale);
+    float windowScaleX = 1.0f;
+    float windowScaleY = 1.0f;
+    glfwGetWindowContentScale(window_, &windowScaleX, &windowScaleY);
+    if (UsableContentScale(windowScaleX) != contentScale_) {
+        ApplyContentScale(UsableContentScale(windowScaleX));
+    }
 
     // Centred directly: the stored position is what SetPosition was last given.
     const auto [monitorWidth, monitorHeight] = GetPrimaryMonitorResolution();
-    glfwSetWindowPos(window_, (monitorWidth - width_) / 2, (monitorHeight - height_) / 2);
+    glfwSetWindowPos(window_, (monitorWidth - pixelWidth_) / 2, (monitorHeight - pixelHeight_) / 2);
 
     CoreUI::Get()->Init(window_);
     FrameTimer::Get().Start();
@@ -73,7 +91,7 @@ bool Application::MakeWindow() {
     switch (windowMode_) {
         case WindowMode::Borderless:
             glfwWindowHint(GLFW_DECORATED, GLFW_FALSE);
-            window_ = glfwCreateWindow(width_, height_, title_.c_str(), nullptr, nullptr);
+            window_ = glfwCreateWindow(pixelWidth_, pixelHeight_, title_.c_str(), nullptr, nullptr);
             break;
         case WindowMode::Fullscreen:
             if (mode != nullptr) {
@@ -82,7 +100,7 @@ bool Application::MakeWindow() {
                 glfwWindowHint(GLFW_BLUE_BITS, mode->blueBits);
                 glfwWindowHint(GLFW_REFRESH_RATE, mode->refreshRate);
             }
-            window_ = glfwCreateWindow(width_, height_, title_.c_str(), monitor, nullptr);
+            window_ = glfwCreateWindow(pixelWidth_, pixelHeight_, title_.c_str(), monitor, nullptr);
             break;
         case WindowMode::DesktopFullscreen: {
             const auto [desktopWidth, desktopHeight] = GetPrimaryMonitorResolution();
@@ -91,7 +109,7 @@ bool Application::MakeWindow() {
             break;
         }
         default:
-            window_ = glfwCreateWindow(width_, height_, title_.c_str(), nullptr, nullptr);
+            window_ = glfwCreateWindow(pixelWidth_, pixelHeight_, title_.c_str(), nullptr, nullptr);
             break;
     }
     if (window_ != nullptr) {
@@ -122,6 +140,10 @@ void Application::Run() {
             glfwPollEvents();
         } else {
             glfwWaitEventsTimeout(IdleWait.count());
+        }
+        if (reportedScale_ > 0.0f) {
+            ApplyContentScale(UsableContentScale(reportedScale_));
+            reportedScale_ = 0.0f;
         }
         FrameTimer::Get().Update();
         ui->NewFrame();
@@ -159,6 +181,32 @@ void Application::OnWindowRefresh(GLFWwindow* window) {
     }
 }
 
+void Application::OnContentScale(GLFWwindow* window, float xScale, float) {
+    if (auto* application = static_cast<Application*>(glfwGetWindowUserPointer(window))) {
+        application->reportedScale_ = xScale > 0.0f ? xScale : 1.0f;
+    }
+}
+
+float Application::UsableContentScale(float reported) {
+    if (!(reported > 0.0f) || !std::isfinite(reported)) {
+        return 1.0f;
+    }
+    return std::clamp(reported, 1.0f, MaxContentScale);
+}
+
+void Application::ApplyContentScale(float scale) {
+    if (scale == contentScale_) {
+        return;
+    }
+    LogMessage(" Application: display scale %.2f -> %.2f", static_cast<double>(contentScale_),
+               static_cast<double>(scale));
+    // The window keeps its top-left corner; its size and the fonts follow the scale.
+    contentScale_ = scale;
+    CoreUI::Get()->SetContentScale(scale);
+    SetSize(requestedWidth_, requestedHeight_);
+    redrawRequested_ = true;
+}
+
 void Application::Shutdown() {
     CoreUI::Get()->Shutdown();
     if (window_ != nullptr) {
@@ -187,26 +235,39 @@ void Application::SetTitle(const std::string& name) {
 }
 
 void Application::SetSize(int width, int height) {
+    requestedWidth_ = width;
+    requestedHeight_ = height;
+    int pixelWidth = static_cast<int>(std::lround(width * contentScale_));
+    int pixelHeight = static_cast<int>(std::lround(height * contentScale_));
+    width_ = width;
+    height_ = height;
     const auto [desktopWidth, desktopHeight] = GetPrimaryMonitorResolution();
-    if (desktopWidth > 0 && desktopHeight > 0) {
-        width = std::min(width, desktopWidth);
-        height = std::min(height, desktopHeight);
+    // A clamped window lays out in the units that still fit.
+    if (desktopWidth > 0 && pixelWidth > desktopWidth) {
+        pixelWidth = desktopWidth;
+        width_ = static_cast<int>(pixelWidth / contentScale_);
+    }
+    if (desktopHeight > 0 && pixelHeight > desktopHeight) {
+        pixelHeight = desktopHeight;
+        height_ = static_cast<int>(pixelHeight / contentScale_);
     }
     // The screens set their size and place every frame; each call to the window system
     // is a round of X events (or window messages) that wakes the loop again, so a still
     // screen would keep a core busy. Only a change is passed on.
-    if (width == width_ && height == height_ && sizeApplied_) {
+    if (pixelWidth == pixelWidth_ && pixelHeight == pixelHeight_ && sizeApplied_) {
         return;
     }
-    width_ = width;
-    height_ = height;
+    pixelWidth_ = pixelWidth;
+    pixelHeight_ = pixelHeight;
     if (window_ != nullptr) {
-        glfwSetWindowSize(window_, width_, height_);
+        glfwSetWindowSize(window_, pixelWidth_, pixelHeight_);
         sizeApplied_ = true;
     }
 }
 
 void Application::SetPosition(int x, int y) {
+    x = static_cast<int>(std::lround(x * contentScale_));
+    y = static_cast<int>(std::lround(y * contentScale_));
     if (x == x_ && y == y_ && positionApplied_) {
         return;
     }
@@ -221,7 +282,19 @@ void Application::SetPosition(int x, int y) {
 
 void Application::Center() {
     const auto [monitorWidth, monitorHeight] = GetPrimaryMonitorResolution();
-    SetPosition((monitorWidth - width_) / 2, (monitorHeight - height_) / 2);
+    // In pixels, so a scaled window is centred to the pixel as an unscaled one is.
+    const int x = (monitorWidth - pixelWidth_) / 2;
+    const int y = (monitorHeight - pixelHeight_) / 2;
+    if (x == x_ && y == y_ && positionApplied_) {
+        return;
+    }
+    windowChanged_ = true;
+    x_ = x;
+    y_ = y;
+    if (window_ != nullptr) {
+        glfwSetWindowPos(window_, x_, y_);
+        positionApplied_ = true;
+    }
 }
 
 void Application::SetOpacity(float opacity) {
@@ -256,8 +329,9 @@ bool Application::GetCursorScreenPosition(int& x, int& y) const {
     int windowY = 0;
     glfwGetCursorPos(window_, &cursorX, &cursorY);
     glfwGetWindowPos(window_, &windowX, &windowY);
-    x = windowX + static_cast<int>(cursorX);
-    y = windowY + static_cast<int>(cursorY);
+    // In the units SetPosition takes, so a drag keeps the grabbed spot under the cursor.
+    x = static_cast<int>(std::floor((windowX + cursorX) / contentScale_));
+    y = static_cast<int>(std::floor((windowY + cursorY) / contentScale_));
     return true;
 }
 

@@ -51,8 +51,10 @@ public:
     void SetWindowMode(WindowMode mode) { windowMode_ = mode; }
     WindowMode GetWindowMode() const { return windowMode_; }
 
-    // IApplicationWindow. Sizes are clamped to the desktop (the primary monitor's current
-    // resolution); a size set before Create is clamped when Create has the monitor.
+    // IApplicationWindow. Sizes and positions are in layout units: the window is the size
+    // times the content scale in pixels (rounded), clamped to the desktop (the primary
+    // monitor's current resolution); a size set before Create is scaled and clamped when
+    // Create has the monitor. Screen positions are the desktop's pixels / the scale.
     int GetWidth() const override { return width_; }
     int GetHeight() const override { return height_; }
     void SetSize(int width, int height) override;
@@ -62,6 +64,14 @@ public:
     float GetOpacity() const override;
     void Minimize() override;
     bool GetCursorScreenPosition(int& x, int& y) const override;
+
+    // The window's content scale as the screens are drawn at it: 1 at 96 DPI, 1.5 at 144.
+    float GetContentScale() const { return contentScale_; }
+    // Clamps a scale the window system reports to the range the screens are drawn at:
+    // never below 1 (the layout's own size) nor above MaxContentScale; anything that is
+    // not a positive number reads as 1.
+    static float UsableContentScale(float reported);
+    static constexpr float MaxContentScale = 4.0f;
 
     // Width and height of the primary monitor's current video mode; (0, 0) when there is
     // none or the window library is not initialised.
@@ -79,13 +89,25 @@ private:
     static constexpr std::chrono::seconds IdleRedraw{10};
 
     bool MakeWindow();
+    // Takes a new content scale: fonts, window size and input follow it.
+    void ApplyContentScale(float scale);
     static void OnWindowRefresh(GLFWwindow* window);
+    static void OnContentScale(GLFWwindow* window, float xScale, float yScale);
 
     bool created_ = false;
+    // The size the screens asked for, the size they get (less when clamped), both in layout
+    // units, and the window's size and place in pixels.
+    int requestedWidth_ = 800;
+    int requestedHeight_ = 600;
     int width_ = 800;
     int height_ = 600;
+    int pixelWidth_ = 800;
+    int pixelHeight_ = 600;
     int x_ = 0;
     int y_ = 0;
+    float contentScale_ = 1.0f;
+    // A scale the window system reported during event handling, taken before the next frame.
+    float reportedScale_ = 0.0f;
     WindowMode windowMode_ = WindowMode::Fullscreen;
     std::string title_ = "Unnamed Application";
     GLFWwindow* window_ = nullptr;

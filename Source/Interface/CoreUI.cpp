@@ -4,9 +4,12 @@
 #include <GLFW/glfw3.h>
 #include <imgui.h>
 
+#include <cmath>
+
 #include "Interface/CoreUIStyle.h"
 #include "Interface/DrawDataFingerprint.h"
 #include "Interface/FontLoader.h"
+#include "Interface/GlyphRows.h"
 #include "Interface/OpenGLRenderer.h"
 #include "Interface/Texture.h"
 
@@ -83,18 +86,45 @@ bool CoreUI::Init(GLFWwindow* window) {
 
 void CoreUI::LoadFonts() {
     ImGuiIO& io = ImGui::GetIO();
-    fonts_ = AddInterfaceFonts(*io.Fonts);
+    io.Fonts->Clear();
+    fonts_ = AddInterfaceFonts(*io.Fonts, contentScale_);
+    fontScale_ = contentScale_;
     io.FontDefault = fonts_[DefaultFontIndex];
 
     unsigned char* pixels = nullptr;
     int width = 0;
     int height = 0;
     io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
-    fontTexture_ = CreateTexture("font_texture", pixels, width, height);
+    // A rebuild at another scale replaces the pixels of the texture the renderer binds.
+    if (!fontTexture_ || !fontTexture_->CopyToGpu(pixels, width, height)) {
+        fontTexture_ = CreateTexture("font_texture", pixels, width, height);
+    }
     // The atlas's own handle stays null: the renderer maps null to the font texture.
     io.Fonts->SetTexID(nullptr);
     // The pixels are on the GPU; the CPU copy is not needed any more.
     io.Fonts->ClearTexData();
+}
+
+void CoreUI::SnapTextToPixelRows() {
+    // At whole scales text already starts on a pixel row.
+    if (contentScale_ == std::floor(contentScale_)) {
+        return;
+    }
+    if (ImDrawData* data = ImGui::GetDrawData()) {
+        SnapGlyphsToPixelRows(*data, ShapeAreaOf(*ImGui::GetIO().Fonts), data->FramebufferScale.y);
+    }
+}
+
+void CoreUI::SetContentScale(float scale) {
+    if (scale > 0.0f) {
+        contentScale_ = scale;
+    }
+}
+
+void CoreUI::RebuildFontsIfScaleChanged() {
+    if (fontScale_ != contentScale_) {
+        LoadFonts();
+    }
 }
 
 void CoreUI::CreateCursors() {
@@ -154,6 +184,8 @@ void CoreUI::NewFrame() {
     if (frameBegun_) {
         Render();
     }
+    // Between frames: the atlas must not change while a frame uses it.
+    RebuildFontsIfScaleChanged();
     ImGuiIO& io = ImGui::GetIO();
     int width = 0;
     int height = 0;
@@ -163,9 +195,12 @@ void CoreUI::NewFrame() {
         glfwGetWindowSize(window_, &width, &height);
         glfwGetFramebufferSize(window_, &fbWidth, &fbHeight);
     }
-    io.DisplaySize = ImVec2(static_cast<float>(width), static_cast<float>(height));
-    io.DisplayFramebufferScale = ImVec2(width > 0 ? static_cast<float>(fbWidth) / width : 0.0f,
-                                        height > 0 ? static_cast<float>(fbHeight) / height : 0.0f);
+    // The screens lay out in units; the framebuffer scale maps them onto the pixels.
+    const float scale = contentScale_;
+    io.DisplaySize = ImVec2(static_cast<float>(width) / scale, static_cast<float>(height) / scale);
+    io.DisplayFramebufferScale =
+        ImVec2(width > 0 ? static_cast<float>(fbWidth) / width * scale : 0.0f,
+               height > 0 ? static_cast<float>(fbHeight) / height * scale : 0.0f);
 
     const double now = glfwGetTime();
     float delta = time_ > 0.0 ? static_cast<float>(now - time_) : FirstFrameDelta;
@@ -196,6 +231,7 @@ void CoreUI::Render() {
     }
     UpdateCursor();
     ImGui::Render();
+    SnapTextToPixelRows();
 
     int fbWidth = 0;
     int fbHeight = 0;
@@ -215,6 +251,7 @@ bool CoreUI::RenderIfChanged(bool force) {
     }
     UpdateCursor();
     ImGui::Render();
+    SnapTextToPixelRows();
     frameBegun_ = false;
     const ImDrawData* data = ImGui::GetDrawData();
     int fbWidth = 0;
@@ -255,7 +292,10 @@ void CoreUI::OnCursorPosition(GLFWwindow*, double x, double y) {
     if (ImGui::GetCurrentContext() == nullptr) {
         return;
     }
-    Get()->input_.OnPosition(static_cast<float>(x), static_cast<float>(y));
+    // The window reports pixels; the UI's hit tests work in layout units.
+    const auto ui = Get();
+    ui->input_.OnPosition(static_cast<float>(x / ui->contentScale_),
+                          static_cast<float>(y / ui->contentScale_));
 }
 
 void CoreUI::OnKey(GLFWwindow*, int key, int, int action, int) {

@@ -27,6 +27,13 @@ public:
     // (replacing any installed before). Returns true; a second call does nothing.
     bool Init(GLFWwindow* window);
 
+    // The window's content scale (1 at 96 DPI): the UI lays out in units of 1 / scale of the
+    // window's pixels, so a 1200-unit screen fills a window of 1200 x scale pixels, and the
+    // fonts are rasterised again at the new size before the next frame. Values that are not
+    // positive are ignored. May be called before Init.
+    void SetContentScale(float scale);
+    float GetContentScale() const { return contentScale_; }
+
     // Begins a UI frame: display size and framebuffer scale from the window, delta time from
     // the window library's clock (1/60 s on the first frame). A frame begun and never
     // rendered is rendered first. Does nothing before Init.
@@ -66,6 +73,9 @@ private:
     static constexpr int CursorCount = 9;
 
     void LoadFonts();
+    void RebuildFontsIfScaleChanged();
+    // Between ImGui::Render and drawing: text of a fractionally scaled frame onto pixel rows.
+    void SnapTextToPixelRows();
     void CreateCursors();
     void InstallCallbacks();
     void UpdateCursor();
@@ -75,6 +85,9 @@ private:
     std::map<int, ImFont*> fonts_;
     bool initialized_ = false;
     double time_ = 0.0;
+    float contentScale_ = 1.0f;
+    // The scale the font atlas was last built at.
+    float fontScale_ = 1.0f;
     bool frameBegun_ = false;
     // The fingerprint of the frame RenderIfChanged drew last.
     bool hasDrawn_ = false;

@@ -3,6 +3,8 @@
 
 #include <imgui.h>
 
+#include <cmath>
+
 #include "Interface/Fonts.h"
 
 namespace vesk {
@@ -32,13 +34,29 @@ ImFont* AddFont(ImFontAtlas& atlas, float size) {
     return font;
 }
 
+// The factor that brings `rasterised` back to `size`, never short of it in float arithmetic:
+// the UI multiplies the two for the line height, and 11.999999 would drop text rows a unit.
+float ScaleBack(float size, float rasterised) {
+    float back = size / rasterised;
+    while (rasterised * back < size) {
+        back = std::nextafter(back, 2.0f);
+    }
+    return back;
+}
+
 }  // namespace
 
-std::map<int, ImFont*> AddInterfaceFonts(ImFontAtlas& atlas) {
+std::map<int, ImFont*> AddInterfaceFonts(ImFontAtlas& atlas, float scale) {
     std::map<int, ImFont*> fonts;
     int index = 0;
     for (float size : FontSizes) {
-        fonts[index++] = AddFont(atlas, size);
+        const float rasterised = size * scale;
+        ImFont* font = AddFont(atlas, rasterised);
+        if (font != nullptr) {
+            // The atlas sets FontSize only when it is built; the rasterised size is known.
+            font->Scale = ScaleBack(size, rasterised);
+        }
+        fonts[index++] = font;
     }
     return fonts;
 }

@@ -22,6 +22,9 @@ inline constexpr int DefaultFontIndex = 2;
 
 // Adds the fonts to `atlas` (which must outlive nothing it borrows: the face bytes are the
 // program's own and stay owned by it) and returns them by index. Does not build the atlas.
-std::map<int, ImFont*> AddInterfaceFonts(ImFontAtlas& atlas);
+// At a display scale above 1 the glyphs are rasterised at FontSizes x scale pixels and each
+// font is scaled back by 1 / scale, so the screens keep measuring in layout units while the
+// framebuffer's scale turns those into sharp pixels.
+std::map<int, ImFont*> AddInterfaceFonts(ImFontAtlas& atlas, float scale = 1.0f);
 
 }  // namespace vesk

@@ -37,6 +37,11 @@ bool Texture::CopyToGpu(const std::uint8_t* pixels, int width, int height) {
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
 
+    // A texture uploaded again (the font atlas at a new display scale) gives up its old pixels.
+    if (uploaded_ && glTexture_ != 0) {
+        const GLuint old = glTexture_;
+        glDeleteTextures(1, &old);
+    }
     glTexture_ = name;
     width_ = width;
     height_ = height;

@@ -19,7 +19,9 @@ public:
     Texture(std::string name, std::string id);
 
     // Uploads width x height RGBA pixels (8 bits per channel, rows tightly packed) into a new
-    // OpenGL texture with linear filtering; the caller's texture binding is left as it was.
+    // OpenGL texture with linear filtering (so pictures drawn larger than their pixels on a
+    // scaled display stay smooth), replacing the one of an earlier upload; the caller's
+    // texture binding is left as it was.
     // Needs a current OpenGL context. Returns false, with an error reported, when no texture
     // could be made (no context, null pixels, a non-positive size); then nothing is uploaded.
     bool CopyToGpu(const std::uint8_t* pixels, int width, int height);

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <stb_image.h>
 
@@ -312,6 +313,19 @@ bool VirtualDisplay::Start(int width, int height, std::chrono::milliseconds time
 
 void VirtualDisplay::Stop() {
     server_.Stop(2s);
+}
+
+bool VirtualDisplay::SetResources(const std::string& resources) const {
+    Display* display = XOpenDisplay(name_.c_str());
+    if (display == nullptr) {
+        return false;
+    }
+    XChangeProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER, XA_STRING, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(resources.data()),
+                    static_cast<int>(resources.size()));
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------

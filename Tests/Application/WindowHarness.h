@@ -100,6 +100,10 @@ public:
     int Height() const { return height_; }
     // "DISPLAY=:N": the environment change that puts a child on this display.
     std::string DisplayVariable() const { return "DISPLAY=" + name_; }
+    // Replaces the server's X resources (the root window's RESOURCE_MANAGER, what xrdb
+    // loads), e.g. "Xft.dpi:\t144\n"; programs started afterwards read them. The server runs
+    // with -noreset, so they stay when the setting connection closes.
+    bool SetResources(const std::string& resources) const;
 
 private:
     ChildProcess server_;
