@@ -266,25 +266,18 @@ void Application::SetSize(int width, int height) {
 }
 
 void Application::SetPosition(int x, int y) {
-    x = static_cast<int>(std::lround(x * contentScale_));
-    y = static_cast<int>(std::lround(y * contentScale_));
-    if (x == x_ && y == y_ && positionApplied_) {
-        return;
-    }
-    windowChanged_ = true;
-    x_ = x;
-    y_ = y;
-    if (window_ != nullptr) {
-        glfwSetWindowPos(window_, x_, y_);
-        positionApplied_ = true;
-    }
+    MoveTo(static_cast<int>(std::lround(x * contentScale_)),
+           static_cast<int>(std::lround(y * contentScale_)));
 }
 
 void Application::Center() {
     const auto [monitorWidth, monitorHeight] = GetPrimaryMonitorResolution();
     // In pixels, so a scaled window is centred to the pixel as an unscaled one is.
-    const int x = (monitorWidth - pixelWidth_) / 2;
-    const int y = (monitorHeight - pixelHeight_) / 2;
+    MoveTo((monitorWidth - pixelWidth_) / 2, (monitorHeight - pixelHeight_) / 2);
+}
+
+void Application::MoveTo(int x, int y) {
+    // As with the size: only a change goes to the window system.
     if (x == x_ && y == y_ && positionApplied_) {
         return;
     }

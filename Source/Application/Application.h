@@ -89,6 +89,8 @@ private:
     static constexpr std::chrono::seconds IdleRedraw{10};
 
     bool MakeWindow();
+    // Places the window at (x, y) in pixels.
+    void MoveTo(int x, int y);
     // Takes a new content scale: fonts, window size and input follow it.
     void ApplyContentScale(float scale);
     static void OnWindowRefresh(GLFWwindow* window);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -531,13 +532,22 @@ TEST_F(ScreensWindowTest, ExitDuringADownloadThatThenEndsCleanlyStillSendsTheWho
                             }
                             return manifest_;
                         });
-    // About three seconds of transfer, so the download ends while the report waits.
-    TestServers::Reply slow;
-    slow.body = std::string(3 * 1024 * 1024, 'x');
-    slow.slowPiece = 64 * 1024;
-    slow.slowPause = 60ms;
+    // The first file fills half the bar; the second is held back until Exit has been
+    // pressed, so the download ends cleanly just after Exit, while the report waits,
+    // however slow the machine.
+    // Shared with the server's thread, which may outlive this test's body.
+    const auto exitPressed = std::make_shared<std::atomic<bool>>(false);
+    const std::string half(1024 * 1024, 'x');
     const std::string setup = "#!/bin/sh\npwd > '" + (root_ / "setup-ran.txt").string() + "'\n";
-    PublishRelease({{"big.bin", slow}, {"Setup.exe", TestServers::Reply::Text(200, setup)}});
+    PublishRelease({{"a.bin", TestServers::Reply::Text(200, half)},
+                    {"b.bin", TestServers::Reply::Text(200, half)},
+                    {"Setup.exe", TestServers::Reply::Text(200, setup)}});
+    content_.SetHandler("/Rel/b.bin", [exitPressed, half](const TestServers::RecordedRequest&) {
+        for (int i = 0; i < 300 && !*exitPressed; ++i) {
+            std::this_thread::sleep_for(100ms);
+        }
+        return TestServers::Reply::Text(200, half);
+    });
 
     ProgramUnderTest program(SORVAN_PROGRAM_PATH, ProgramName);
     ASSERT_TRUE(StartProgram(program));
@@ -548,6 +558,7 @@ TEST_F(ScreensWindowTest, ExitDuringADownloadThatThenEndsCleanlyStillSendsTheWho
     });
     ASSERT_TRUE(progress);
     ASSERT_TRUE(x.Click(Left + 1183, Top + 18));
+    *exitPressed = true;
     const auto code = program.WaitForExit(30s);
     const auto ended = std::chrono::steady_clock::now();
     ASSERT_TRUE(code) << "still running after Exit";
