@@ -9,11 +9,11 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
