@@ -108,6 +108,12 @@ public:
     // IsListUnavailable; a later pass tries again), or a stop was requested. The list
     // may be empty.
     bool FetchFileList(FileList& entries);
+    // With publisher keys in force: fetches the list's signature file and takes
+    // `listBytes` only when it is signed for this release, at a version no lower than
+    // the one taken before, over exactly these bytes (then records the version). A
+    // refusal is reported (UnsafeFileNameError); a signature fetch cut short sets
+    // IsListUnavailable. Without keys: true.
+    bool AcceptSignedList(const std::string& listBytes);
     // The last FetchFileList failed only because no fetch brought the whole list.
     bool IsListUnavailable() const { return listUnavailable_; }
 
