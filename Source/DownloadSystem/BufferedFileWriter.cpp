@@ -15,6 +15,8 @@ bool BufferedFileWriter::Write(const void* data, std::size_t length) {
     // Checked while the piece is still in the cache; a failed write makes the checksum
     // meaningless anyway (HasFailed).
     crc_ = ExtendCrc32(crc_, bytes, length);
+    if (sha256_ && !sha256_->Update(bytes, length))
+        shaFailed_ = true;
     while (length > 0) {
         const std::size_t room = BufferSize - buffer_.size();
         const std::size_t take = length < room ? length : room;

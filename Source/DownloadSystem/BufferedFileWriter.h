@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "Platform/Crypto.h"
 #include "Platform/Files.h"
 
 namespace DownloadSystem {
@@ -26,6 +28,14 @@ public:
     // dropped then, and the checksum no longer tells the file's contents (HasFailed).
     bool Write(const void* data, std::size_t length);
 
+    // Keeps the SHA-256 of the bytes given from now on, beside the CRC-32.
+    void KeepSha256() { sha256_ = std::make_unique<Platform::Sha256>(); }
+    // The SHA-256 of the bytes given since KeepSha256; false when none was kept or the
+    // hash failed.
+    bool FinishSha256(Platform::Sha256Digest& digest) {
+        return sha256_ && !shaFailed_ && sha256_->Final(digest);
+    }
+
     // Writes what is buffered; false when that write failed. The caller closes the file.
     bool Flush();
 
@@ -39,6 +49,8 @@ private:
     Platform::File& file_;
     std::vector<std::uint8_t> buffer_;
     std::uint32_t crc_ = 0;
+    std::unique_ptr<Platform::Sha256> sha256_;
+    bool shaFailed_ = false;
     bool failed_ = false;
 };
 

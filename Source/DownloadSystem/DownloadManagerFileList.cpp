@@ -133,6 +133,16 @@ bool DownloadManager::FetchFileList(FileList& entries) {
                 UnsafeFileNameError);
             return false;
         }
+        // Under a signature the SHA-256 is what seals a file: a CRC-32 alone can be forged.
+        if (listSigned_ && entry.IsComplete() &&
+            (entry.fields.size() < 4 || !ParseListedSha256(entry.fields[3]))) {
+            VESK_REPORT_ERROR(
+                u"DownloadManager::FetchFileList the file list was refused: it names a file "
+                u"without its SHA-256: \"" +
+                    entry.Name() + u"\"",
+                UnsafeFileNameError);
+            return false;
+        }
         // Names that differ only in case are one file on Windows: each would overwrite
         // the other and no pass could verify.
         const std::u16string local = MakeLocalName(entry.Name(), fileSuffix_);

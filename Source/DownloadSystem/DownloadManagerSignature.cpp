@@ -20,6 +20,7 @@ constexpr std::u16string_view ListExtension = u".txt";
 }  // namespace
 
 bool DownloadManager::AcceptSignedList(const std::string& listBytes) {
+    listSigned_ = false;
     const std::vector<PublisherKeys::Key> keys = PublisherKeys::Keys();
     if (keys.empty()) {
         return true;
@@ -83,6 +84,7 @@ bool DownloadManager::AcceptSignedList(const std::string& listBytes) {
                              workFolder_,
                          Platform::LastSystemError());
     }
+    listSigned_ = true;
     VESK_LOG_INFO(
         "DownloadManager::FetchFileList the file list is signed by the publisher, "
         "version " +
