@@ -2,6 +2,7 @@
 // pass over the whole list. Files are read in blocks with the CRC computed as they
 // come, so a check needs the same small buffer whatever the file's size.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "DownloadSystem/CRC.h"
@@ -32,9 +33,13 @@ ReadResult ChecksumFile(const std::u16string& path, FileChecksum& out, bool with
         out.errorNumber = Platform::LastSystemError();
         return ReadResult::OpenFailed;
     }
-    Platform::Sha256 hash;
-    if (!CRC().ComputeOpenFile(file, out.crc, out.bytes, withSha256 ? &hash : nullptr) ||
-        (withSha256 && !hash.Final(out.sha256))) {
+    // Made only when asked for: an unsigned list's checks cost what they did.
+    std::optional<Platform::Sha256> hash;
+    if (withSha256) {
+        hash.emplace();
+    }
+    if (!CRC().ComputeOpenFile(file, out.crc, out.bytes, hash ? &*hash : nullptr) ||
+        (hash && !hash->Final(out.sha256))) {
         out.errorNumber = Platform::LastSystemError();
         return ReadResult::ReadFailed;
     }
