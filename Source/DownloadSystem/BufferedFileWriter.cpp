@@ -1,6 +1,8 @@
 // Buffered writing with a running CRC-32 of the written bytes.
 #include "DownloadSystem/BufferedFileWriter.h"
 
+#include <utility>
+
 #include "DownloadSystem/Crc32Routine.h"
 
 namespace DownloadSystem {
@@ -15,8 +17,6 @@ bool BufferedFileWriter::Write(const void* data, std::size_t length) {
     // Checked while the piece is still in the cache; a failed write makes the checksum
     // meaningless anyway (HasFailed).
     crc_ = ExtendCrc32(crc_, bytes, length);
-    if (sha256_ && !sha256_->Update(bytes, length))
-        shaFailed_ = true;
     while (length > 0) {
         const std::size_t room = BufferSize - buffer_.size();
         const std::size_t take = length < room ? length : room;
@@ -35,7 +35,13 @@ bool BufferedFileWriter::Flush() {
     const bool written = file_.Write(buffer_.data(), buffer_.size());
     if (!written)
         failed_ = true;
-    buffer_.clear();
+    if (sha256_) {
+        // The written block goes to the hashing thread; an empty one comes back.
+        buffer_ = sha256_->Push(std::move(buffer_));
+        buffer_.reserve(BufferSize);
+    } else {
+        buffer_.clear();
+    }
     return written;
 }
 
