@@ -25,5 +25,28 @@ foreach(fragment IN LISTS SORVAN_SERVICE_DOMAIN_FRAGMENTS)
   string(APPEND SORVAN_SERVICE_DOMAIN_FRAGMENTS_INIT "u\"${fragment}\", ")
 endforeach()
 
+# The publisher's public keys (130 hex digits each: an uncompressed P-256 point, as
+# `release-packer --make-key` prints it). With one or two (two while a key is rotated)
+# the program takes only file lists that one of them signed; with none it checks no
+# signatures.
+set(SORVAN_PUBLISHER_KEYS "" CACHE STRING
+  "Publisher public keys that sign file lists (hex, ;-separated, at most two; empty: none)")
+list(LENGTH SORVAN_PUBLISHER_KEYS publisher_key_count)
+if(publisher_key_count GREATER 2)
+  message(FATAL_ERROR "SORVAN_PUBLISHER_KEYS takes at most two keys, not ${publisher_key_count}")
+endif()
+set(SORVAN_PUBLISHER_KEYS_INIT "")
+foreach(key IN LISTS SORVAN_PUBLISHER_KEYS)
+  string(TOLOWER "${key}" key)
+  if(NOT key MATCHES "^04[0-9a-f]+$")
+    message(FATAL_ERROR "publisher key \"${key}\" is not an uncompressed point in hex")
+  endif()
+  string(LENGTH "${key}" key_length)
+  if(NOT key_length EQUAL 130)
+    message(FATAL_ERROR "publisher key \"${key}\" has ${key_length} hex digits, not 130")
+  endif()
+  string(APPEND SORVAN_PUBLISHER_KEYS_INIT "\"${key}\", ")
+endforeach()
+
 set(SORVAN_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/Configuration.h.in ${SORVAN_GENERATED_DIR}/Configuration.h @ONLY)

@@ -1,6 +1,8 @@
 // Buffered writing with a running CRC-32 of the written bytes.
 #include "DownloadSystem/BufferedFileWriter.h"
 
+#include <utility>
+
 #include "DownloadSystem/Crc32Routine.h"
 
 namespace DownloadSystem {
@@ -33,7 +35,13 @@ bool BufferedFileWriter::Flush() {
     const bool written = file_.Write(buffer_.data(), buffer_.size());
     if (!written)
         failed_ = true;
-    buffer_.clear();
+    if (sha256_) {
+        // The written block goes to the hashing thread; an empty one comes back.
+        buffer_ = sha256_->Push(std::move(buffer_));
+        buffer_.reserve(BufferSize);
+    } else {
+        buffer_.clear();
+    }
     return written;
 }
 

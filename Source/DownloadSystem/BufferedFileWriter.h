@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "DownloadSystem/Sha256Pipe.h"
+#include "Platform/Crypto.h"
 #include "Platform/Files.h"
 
 namespace DownloadSystem {
@@ -26,6 +29,13 @@ public:
     // dropped then, and the checksum no longer tells the file's contents (HasFailed).
     bool Write(const void* data, std::size_t length);
 
+    // Keeps the SHA-256 of the bytes given from now on, beside the CRC-32. Each written
+    // block is hashed on a thread of its own while the next one is gathered.
+    void KeepSha256() { sha256_ = std::make_unique<Sha256Pipe>(); }
+    // The SHA-256 of the bytes given since KeepSha256, after the last Flush; false when
+    // none was kept or the hash failed.
+    bool FinishSha256(Platform::Sha256Digest& digest) { return sha256_ && sha256_->Finish(digest); }
+
     // Writes what is buffered; false when that write failed. The caller closes the file.
     bool Flush();
 
@@ -39,6 +49,7 @@ private:
     Platform::File& file_;
     std::vector<std::uint8_t> buffer_;
     std::uint32_t crc_ = 0;
+    std::unique_ptr<Sha256Pipe> sha256_;
     bool failed_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "DownloadSystem/Crc32Routine.h"
+#include "Platform/Crypto.h"
 #include "Platform/Files.h"
 
 namespace DownloadSystem {
@@ -41,7 +42,8 @@ bool CRC::ComputeFile(const std::u16string& path, std::uint32_t& crc) const {
     return file.IsOpen() && ComputeOpenFile(file, crc, bytes);
 }
 
-bool CRC::ComputeOpenFile(Platform::File& file, std::uint32_t& crc, std::uint64_t& bytes) const {
+bool CRC::ComputeOpenFile(Platform::File& file, std::uint32_t& crc, std::uint64_t& bytes,
+                          Platform::Sha256* sha256) const {
     const std::size_t blockSize = BlockSizeFor(file);
     // Filled by the reads, so never cleared first.
     const auto block = std::make_unique_for_overwrite<std::uint8_t[]>(blockSize);
@@ -54,6 +56,8 @@ bool CRC::ComputeOpenFile(Platform::File& file, std::uint32_t& crc, std::uint64_
         if (got == 0)
             break;
         result = Extend(result, block.get(), got);
+        if (sha256 != nullptr && !sha256->Update(block.get(), got))
+            return false;
         bytes += got;
     }
     crc = result;

@@ -7,7 +7,8 @@
 
 namespace Platform {
 class File;
-}
+class Sha256;
+}  // namespace Platform
 
 namespace DownloadSystem {
 
@@ -35,8 +36,11 @@ public:
     bool ComputeFile(const std::u16string& path, std::uint32_t& crc) const;
 
     // The same over an open file from its current position to its end; `bytes` is how much
-    // was read. On a failed read the system's error stays for the caller to fetch.
-    bool ComputeOpenFile(Platform::File& file, std::uint32_t& crc, std::uint64_t& bytes) const;
+    // was read. On a failed read the system's error stays for the caller to fetch. When
+    // `sha256` is given it is fed the same blocks, so one read gives both checksums; a
+    // failing hash fails the call.
+    bool ComputeOpenFile(Platform::File& file, std::uint32_t& crc, std::uint64_t& bytes,
+                         Platform::Sha256* sha256 = nullptr) const;
 };
 
 }  // namespace DownloadSystem

@@ -8,6 +8,7 @@
 #include "Configuration.h"
 #include "DownloadSystem/ComputerId.h"
 #include "DownloadSystem/FileDownload.h"
+#include "DownloadSystem/PublisherKeys.h"
 #include "DownloadSystem/TickCount.h"
 #include "Platform/Files.h"
 #include "Platform/Shell.h"
@@ -160,6 +161,11 @@ void DownloadManager::Run() {
 
 void DownloadManager::RunPasses() {
     writeFailed_ = false;
+    if (PublisherKeys::Keys().empty()) {
+        VESK_LOG_INFO(
+            "DownloadManager: no publisher key is built in; file lists are taken without "
+            "checking a signature");
+    }
     // Deletions by others in the download folder reach the log from now on.
     if (Platform::Files::IsDirectory(downloadFolder_)) {
         watcher_.StartWatching(downloadFolder_);

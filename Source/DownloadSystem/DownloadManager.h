@@ -5,9 +5,11 @@
 // the log report, which run on the caller's thread.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +110,12 @@ public:
     // IsListUnavailable; a later pass tries again), or a stop was requested. The list
     // may be empty.
     bool FetchFileList(FileList& entries);
+    // With publisher keys in force: fetches the list's signature file and takes
+    // `listBytes` only when it is signed for this release, at a version no lower than
+    // the one taken before, over exactly these bytes (then records the version). A
+    // refusal is reported (UnsafeFileNameError); a signature fetch cut short sets
+    // IsListUnavailable. Without keys: true.
+    bool AcceptSignedList(const std::string& listBytes);
     // The last FetchFileList failed only because no fetch brought the whole list.
     bool IsListUnavailable() const { return listUnavailable_; }
 
@@ -119,11 +127,19 @@ public:
     // Missing or unopenable files give false without an entry; a failed read is
     // reported. Reads in blocks: memory use does not grow with the file.
     static bool CRCCheckFile(const std::u16string& path, std::int32_t expected);
+    // The same, and when `sha256` is given the file must also have that SHA-256 (both
+    // from one read).
+    static bool CRCCheckFile(const std::u16string& path, std::int32_t expected,
+                             const std::optional<std::array<std::uint8_t, 32>>& sha256);
 
     // The verification of one listed file: true when it is there with the expected
     // CRC (its size then counts as verified). A wrong CRC is reported (-3) and the
     // file deleted so the next pass fetches it again.
     bool CheckFileFromCRCInfo(const FileListEntry& entry);
+
+    // The SHA-256 a listed file must have: field 3 of a list taken under the publisher's
+    // signature; nothing for an unsigned list.
+    std::optional<std::array<std::uint8_t, 32>> ExpectedSha256(const FileListEntry& entry) const;
 
     // The verification pass over a freshly fetched list.
     bool VerifyDownload();
@@ -184,6 +200,8 @@ private:
     bool writeFailed_ = false;
     Platform::FileFault writeFault_ = Platform::FileFault::DiskFull;
     bool listUnavailable_ = false;
+    // The list in use was taken under the publisher's signature: its SHA-256s count.
+    bool listSigned_ = false;
 };
 
 }  // namespace DownloadSystem

@@ -16,9 +16,13 @@ using vesk::StringUtils;
 namespace {
 constexpr int NotFound = 404;
 
-// The received bytes as text, zero bytes left out.
-std::string TakeText(FileDownload& download) {
+// The received bytes as text, zero bytes left out; `raw` (when given) gets them all.
+std::string TakeText(FileDownload& download, std::string* raw = nullptr) {
     const vesk::ByteBuffer& data = download.GetData();
+    if (raw != nullptr) {
+        raw->assign(reinterpret_cast<const char*>(data.Data()),
+                    static_cast<std::size_t>(data.Size()));
+    }
     std::string text;
     text.reserve(static_cast<std::size_t>(data.Size()));
     for (std::uint64_t i = 0; i < data.Size(); ++i) {
@@ -59,7 +63,7 @@ bool DownloadManager::FetchFileList(FileList& entries) {
     download.SetCancelCheck([this] { return !IsRunning(); });
 
     // One fetch; false when it ended without the whole body (reported unless stopped).
-    auto fetch = [&](std::string& text) {
+    auto fetch = [&](std::string& text, std::string* raw) {
         download.DownloadToMemory();
         if (!IsRunning()) {
             return false;
@@ -76,17 +80,18 @@ bool DownloadManager::FetchFileList(FileList& entries) {
             listUnavailable_ = true;
             return false;
         }
-        text = TakeText(download);
+        text = TakeText(download, raw);
         return true;
     };
 
     // A list is taken only when two fetches in a row bring the same bytes, so a list
     // replaced on the server while it is read is not half old, half new.
     std::string first;
+    std::string listBytes;  // as received, for the signature
     bool agreed = false;
     for (int round = 0; round < MaxListFetchRounds && !agreed; ++round) {
         std::string second;
-        if (!IsRunning() || !fetch(first) || !fetch(second)) {
+        if (!IsRunning() || !fetch(first, nullptr) || !fetch(second, &listBytes)) {
             return false;
         }
         agreed = second == first;
@@ -95,6 +100,10 @@ bool DownloadManager::FetchFileList(FileList& entries) {
         VESK_REPORT_ERROR(u"DownloadManager::FetchFileList the file list " + listName_ +
                               u" changed on every fetch",
                           0);
+        return false;
+    }
+
+    if (!AcceptSignedList(listBytes)) {
         return false;
     }
 
@@ -120,6 +129,16 @@ bool DownloadManager::FetchFileList(FileList& entries) {
             VESK_REPORT_ERROR(
                 u"DownloadManager::FetchFileList the file list names the running "
                 u"program: \"" +
+                    entry.Name() + u"\"",
+                UnsafeFileNameError);
+            return false;
+        }
+        // Under a signature the SHA-256 is what seals a file: a CRC-32 alone can be forged.
+        if (listSigned_ && entry.IsComplete() &&
+            (entry.fields.size() < 4 || !ParseListedSha256(entry.fields[3]))) {
+            VESK_REPORT_ERROR(
+                u"DownloadManager::FetchFileList the file list was refused: it names a file "
+                u"without its SHA-256: \"" +
                     entry.Name() + u"\"",
                 UnsafeFileNameError);
             return false;

@@ -37,7 +37,8 @@ void DownloadManager::DownloadFile(const FileListEntry& entry) {
 
     verifying_ = true;
     SetCurrentFileName(currentFile_);
-    if (CRCCheckFile(path, expected)) {
+    const auto sha256 = ExpectedSha256(entry);
+    if (CRCCheckFile(path, expected, sha256)) {
         std::uint64_t size = 0;
         Platform::Files::GetSize(path, size);
         doneBytes_ += size;
@@ -61,6 +62,7 @@ void DownloadManager::DownloadFile(const FileListEntry& entry) {
         worker->SetRemoteFile(sasToken_);
         worker->SetExpectedCrc(static_cast<std::uint32_t>(expected));
         worker->SetExpectedSize(ListedSizeBound(entry.fields[1]));
+        worker->SetExpectedSha256(sha256);
         worker->SetTargetPath(path);
         worker->SetRemovalNotice(
             [this](const std::u16string& gone) { watcher_.ExpectChange(gone); });

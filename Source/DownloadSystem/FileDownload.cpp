@@ -286,6 +286,9 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
 
     BufferedFileWriter writer(file, crcSoFar);
     const bool continued = written > 0;
+    // A continued file's first bytes came in an earlier attempt; it is hashed from disk.
+    if (expectedSha256_ && !continued)
+        writer.KeepSha256();
     buffer.resize(readSize_);
     bool readFailed = false;
     bool reachedEnd = false;
@@ -362,7 +365,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     if (expectedCrc_ == 0) {
         // Without a checksum only a body read to its end counts: a cut connection would
         // otherwise leave a short file taken as complete.
-        return AttemptEnd::Verified;
+        return HasExpectedSha256(writer, continued) ? AttemptEnd::Verified : AttemptEnd::Failed;
     }
     // The bytes written were checked on their way out; a continued file also holds bytes
     // of an earlier attempt, so it is read back whole.
@@ -370,10 +373,33 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     if (continued)
         crc_.ComputeFile(target_, found);
     if (found == expectedCrc_)
-        return AttemptEnd::Verified;
+        return HasExpectedSha256(writer, continued) ? AttemptEnd::Verified : AttemptEnd::Failed;
     vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, written),
                      vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
     return AttemptEnd::Failed;
+}
+
+bool FileDownload::HasExpectedSha256(BufferedFileWriter& writer, bool continued) const {
+    if (!expectedSha256_)
+        return true;
+    Platform::Sha256Digest found{};
+    bool hashed = false;
+    if (continued) {
+        Platform::File file = Platform::File::OpenForReading(target_);
+        Platform::Sha256 hash;
+        std::uint32_t crc = 0;
+        std::uint64_t bytes = 0;
+        hashed =
+            file.IsOpen() && crc_.ComputeOpenFile(file, crc, bytes, &hash) && hash.Final(found);
+    } else {
+        hashed = writer.FinishSha256(found);
+    }
+    if (hashed && found == *expectedSha256_)
+        return true;
+    // The CRC-32 can be forged by a few chosen bytes; the SHA-256 cannot.
+    vesk::LogFailure(u"Download: " + target_ + u" has the wrong SHA-256; attempt failed",
+                     vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+    return false;
 }
 
 void FileDownload::RunToMemory() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DownloadSystem/BufferedFileWriter.h"
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/Connection.h"
 #include "DownloadSystem/HttpVerb.h"
@@ -56,6 +57,11 @@ public:
     void SetListener(IDownloadListener* listener);
     // CRC-32 the data must have, compared on all 32 bits; 0 means no check.
     void SetExpectedCrc(std::uint32_t crc);
+    // To-file mode: the SHA-256 the file must have as well as its CRC-32 (a file with the
+    // right CRC and another SHA-256 fails the attempt like a wrong CRC). No value: none.
+    void SetExpectedSha256(std::optional<Platform::Sha256Digest> digest) {
+        expectedSha256_ = digest;
+    }
     // To-file mode: the size the body must not exceed (the listed size); a longer body
     // fails the attempt at once and leaves the file empty. No value: no bound.
     void SetExpectedSize(std::optional<std::uint64_t> size);
@@ -125,6 +131,8 @@ private:
     AttemptEnd FetchToFileOnce(KeptPart& kept, std::vector<std::uint8_t>& buffer);
     // The target is as a cut attempt left it: same length, same CRC-32.
     bool StillHolds(const KeptPart& kept) const;
+    // True without an expected SHA-256, else when the file has it (reported when not).
+    bool HasExpectedSha256(BufferedFileWriter& writer, bool continued) const;
     void RunToMemory();
     // Running, and not cancelled by the owner's check.
     bool GoingOn() const;
@@ -152,6 +160,7 @@ private:
     std::atomic<std::uint64_t> bytesDone_{0};
     std::uint32_t expectedCrc_ = 0;
     std::optional<std::uint64_t> expectedSize_;
+    std::optional<Platform::Sha256Digest> expectedSha256_;
     std::uint64_t replyCap_ = MaxReplyBytes;
     std::function<bool()> cancelled_;
     std::function<void(const std::u16string&)> removalNotice_;

@@ -147,4 +147,27 @@ std::u16string JoinUrlPath(std::initializer_list<std::u16string_view> parts) {
     return path.empty() ? std::u16string(u"/") : path;
 }
 
+std::optional<std::array<std::uint8_t, 32>> ParseListedSha256(std::u16string_view text) {
+    if (text.size() != 64) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, 32> digest{};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        int value = -1;
+        if (c >= u'0' && c <= u'9') {
+            value = c - u'0';
+        } else if (c >= u'a' && c <= u'f') {
+            value = c - u'a' + 10;
+        } else if (c >= u'A' && c <= u'F') {
+            value = c - u'A' + 10;
+        }
+        if (value < 0) {
+            return std::nullopt;
+        }
+        digest[i / 2] = static_cast<std::uint8_t>(digest[i / 2] * 16 + value);
+    }
+    return digest;
+}
+
 }  // namespace DownloadSystem

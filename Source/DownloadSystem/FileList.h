@@ -3,6 +3,7 @@
 // size and CRC fields).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -59,6 +60,10 @@ std::uint32_t ParseListSize(std::u16string_view text);
 // first non-digit, saturating at the 32-bit limits; text without digits gives 0.
 // A CRC with its top bit set is therefore written as its negative two's complement.
 std::int32_t ParseExpectedCrc(std::u16string_view text);
+
+// Field 3 of a signed list: the file's SHA-256 as 64 hex digits; nothing for any other
+// text.
+std::optional<std::array<std::uint8_t, 32>> ParseListedSha256(std::u16string_view text);
 
 // The size a listed file must have, when field 1 is a plain decimal number below
 // 4294967295 (a field that is not, or a saturated one, bounds nothing).

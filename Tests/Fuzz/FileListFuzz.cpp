@@ -1,5 +1,5 @@
 // The file list as the engine reads it: the received bytes without zero bytes, widened,
-// parsed into entries, and each entry's local name, safety check, size and CRC.
+// parsed into entries, and each entry's local name, safety check, size, CRC and SHA-256.
 #include <cstdlib>
 
 #include "DownloadSystem/FileList.h"
@@ -44,6 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (entry.IsComplete()) {
             (void)DownloadSystem::ParseListSize(entry.fields[1]);
             (void)DownloadSystem::ParseExpectedCrc(entry.fields[2]);
+        }
+        if (entry.fields.size() >= 4 && DownloadSystem::ParseListedSha256(entry.fields[3]) &&
+            entry.fields[3].size() != 64) {
+            std::abort();
         }
     }
     return 0;

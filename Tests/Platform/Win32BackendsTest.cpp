@@ -401,6 +401,53 @@ struct Exchange {
     }
 };
 
+// CNG's SHA-256 in pieces and its ECDSA check, on a signature the openssl command line
+// made (the same vector as the Linux test).
+TEST(Win32Facts, Sha256InPiecesAndEcdsaSignatureCheck) {
+    const std::string message = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    Platform::Sha256 hash;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(hash.Update(message.data(), 7));
+        ASSERT_TRUE(hash.Update(message.data() + 7, message.size() - 7));
+        Platform::Sha256Digest digest{};
+        ASSERT_TRUE(hash.Final(digest));
+        std::string hex;
+        for (const std::uint8_t byte : digest) {
+            static const char digitsText[] = "0123456789abcdef";
+            hex += digitsText[byte >> 4];
+            hex += digitsText[byte & 15];
+        }
+        EXPECT_EQ(hex, "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    }
+    const auto bytes = [](const std::string& hex) {
+        std::vector<std::uint8_t> out;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+            out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        }
+        return out;
+    };
+    const std::vector<std::uint8_t> key = bytes(
+        "04517a7664f09011328aea33098d9d48edb3a6f5553012e724c33c2debaf36a84333e5f0a9d1b57cca13266c7d"
+        "73b3588e15562a54946623067aeb4f811a1ad1c8");
+    std::vector<std::uint8_t> signature = bytes(
+        "a42f656c60c45b1b0df190da72a0c50f2ae699ef182655252b2b7291b4bcd025"
+        "af3463bf329247bd99920d9a531bff61b05a63ff7510316c9fc99d29e686984b");
+    const std::string signedText = "release Sorvan_9_5 version 3";
+    const std::string otherText = "release Sorvan_9_5 version 4";
+    EXPECT_TRUE(Platform::VerifyEcdsaP256Sha256(key.data(), key.size(), signedText.data(),
+                                                signedText.size(), signature.data(),
+                                                signature.size()));
+    EXPECT_FALSE(Platform::VerifyEcdsaP256Sha256(key.data(), key.size(), otherText.data(),
+                                                 otherText.size(), signature.data(),
+                                                 signature.size()));
+    EXPECT_FALSE(Platform::VerifyEcdsaP256Sha256(key.data(), key.size(), signedText.data(),
+                                                 signedText.size(), signature.data(), 63));
+    signature[63] ^= 1;
+    EXPECT_FALSE(Platform::VerifyEcdsaP256Sha256(key.data(), key.size(), signedText.data(),
+                                                 signedText.size(), signature.data(),
+                                                 signature.size()));
+}
+
 TEST(Win32Http, ReplyCutBeforeItsLengthIsAnAbortNotAnEnd) {
     OneReplyServer server(1000, 300, 0);
     server.Release();

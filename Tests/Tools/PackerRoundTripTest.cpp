@@ -1,5 +1,6 @@
 // The packer's list read back by the client's own parser: every entry must come
-// back with the name, size and CRC the client will compare the downloaded files to.
+// back with the name, size, CRC and SHA-256 the client will compare the downloaded
+// files to.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/FileList.h"
+#include "Platform/Crypto.h"
 #include "ReleasePacker.h"
 #include "Support/StringUtils.h"
 #include "TestFolder.h"
@@ -60,7 +62,7 @@ void ExpectEntriesMatch(const DownloadSystem::FileList& entries,
         const ReleaseFile& file = files[i];
         const DownloadSystem::FileListEntry& entry = entries[i];
         SCOPED_TRACE(file.name);
-        ASSERT_EQ(entry.fields.size(), 3u);
+        ASSERT_EQ(entry.fields.size(), 4u);
         EXPECT_EQ(entry.Name(), StringUtils::ToWide(file.name));
         EXPECT_TRUE(DownloadSystem::IsPlainFileName(entry.Name()));
         EXPECT_EQ(DownloadSystem::ParseListSize(entry.fields[1]), file.bytes.size());
@@ -68,6 +70,14 @@ void ExpectEntriesMatch(const DownloadSystem::FileList& entries,
         const std::uint32_t actual = crc.Extend(0, file.bytes.data(), file.bytes.size());
         EXPECT_EQ(static_cast<std::uint32_t>(DownloadSystem::ParseExpectedCrc(entry.fields[2])),
                   actual);
+        std::string sha;
+        for (const std::uint8_t byte : Platform::ComputeHash(
+                 Platform::HashAlgorithm::Sha256, file.bytes.data(), file.bytes.size())) {
+            static constexpr char Digits[] = "0123456789abcdef";
+            sha += Digits[byte >> 4];
+            sha += Digits[byte & 0xF];
+        }
+        EXPECT_EQ(entry.fields[3], StringUtils::ToWide(sha));
     }
 }
 

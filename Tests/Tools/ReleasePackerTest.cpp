@@ -1,5 +1,5 @@
-// Release packer: the exact list bytes, the description, stable order, and that
-// a refused folder leaves nothing behind.
+// Release packer: the exact list bytes, the description, stable order, that a refused
+// folder leaves nothing behind, and the signature the client's check accepts.
 #include "ReleasePacker.h"
 
 #include <fcntl.h>
@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/Crypto.h"
+#include "ReleaseSignature.h"
 #include "TestFolder.h"
 
 namespace {
@@ -47,9 +49,12 @@ TEST_F(ReleasePackerTest, WritesTheListInNameOrderWithSignedCrcs) {
     ASSERT_TRUE(packer.Pack(error)) << error;
 
     EXPECT_EQ(ReadFile(ListPath()),
-              "Data-0a.bin\r\n0\r\n0;"
-              "Data-1a.bin\r\n9\r\n-873187034;"
-              "Setup.exe\r\n5\r\n907060870;");
+              "Data-0a.bin\r\n0\r\n0\r\n"
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855;"
+              "Data-1a.bin\r\n9\r\n-873187034\r\n"
+              "15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225;"
+              "Setup.exe\r\n5\r\n907060870\r\n"
+              "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824;");
 
     nlohmann::json description = nlohmann::json::parse(ReadFile(DescriptionPath()));
     EXPECT_EQ(description["release"], "Sorvan_9_5");
@@ -160,6 +165,62 @@ TEST_F(ReleasePackerTest, ReportsProgressForEveryFile) {
     ASSERT_TRUE(packer.Pack(error)) << error;
     EXPECT_EQ(finished, (std::vector<std::string>{"Data-1a.bin", "Setup.exe"}));
     EXPECT_EQ(largestStep, 3u << 20);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> FromHex(const std::string& hex) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+TEST_F(ReleasePackerTest, SignsNameVersionAndListHashSoThePlatformCheckAcceptsIt) {
+    folder.Write("rel/9.5/Setup.exe", "hello");
+    std::string publicKey;
+    std::string error;
+    const auto key = folder.Path() / "publisher.pem";
+    ASSERT_TRUE(Tools::MakeSigningKey(key, publicKey, error)) << error;
+    EXPECT_EQ(std::filesystem::status(key).permissions() & std::filesystem::perms::group_read,
+              std::filesystem::perms::none);
+    Tools::PackOptions options = Options();
+    options.signingKey = key;
+    options.version = 7;
+    ASSERT_TRUE(Tools::ReleasePacker(options).Pack(error)) << error;
+
+    const std::string list = ReadFile(ListPath());
+    const std::string sig = ReadFile(folder.Path() / "rel/9.5/Sorvan_9_5.txt.sig");
+    const std::string body = "release-signature 1\nrelease Sorvan_9_5\nversion 7\nlist-sha256 " +
+                             Tools::Sha256Hex(list) + "\n";
+    ASSERT_EQ(sig.substr(0, body.size()), body);
+    ASSERT_EQ(sig.substr(body.size(), 10), "signature ");
+    ASSERT_EQ(sig.size(), body.size() + 10 + 128 + 1);
+    const std::vector<std::uint8_t> point = FromHex(publicKey);
+    const std::vector<std::uint8_t> signature = FromHex(sig.substr(body.size() + 10, 128));
+    EXPECT_TRUE(Platform::VerifyEcdsaP256Sha256(point.data(), point.size(), body.data(),
+                                                body.size(), signature.data(), signature.size()));
+
+    // Repacking unsigned leaves no signature of the earlier list behind.
+    ASSERT_TRUE(Tools::ReleasePacker(Options()).Pack(error)) << error;
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "rel/9.5/Sorvan_9_5.txt.sig"));
+
+    // A signed release without its version, or with a missing key, writes nothing.
+    TestFolder round;
+    round.Write("rel/9.5/Setup.exe", "hello");
+    for (const auto& [signingKey, version] :
+         {std::pair{key, std::uint64_t{0}},
+          std::pair{round.Path() / "none.pem", std::uint64_t{3}}}) {
+        Tools::PackOptions refused = Options();
+        refused.contentRoot = round.Path();
+        refused.signingKey = signingKey;
+        refused.version = version;
+        EXPECT_FALSE(Tools::ReleasePacker(refused).Pack(error));
+        EXPECT_FALSE(std::filesystem::exists(round.Path() / "rel/9.5/Sorvan_9_5.txt"));
+    }
 }
 
 }  // namespace

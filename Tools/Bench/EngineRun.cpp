@@ -3,10 +3,14 @@
 #include "EngineRun.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "DownloadSystem/DownloadCore.h"
 #include "DownloadSystem/Endpoints.h"
+#include "DownloadSystem/PublisherKeys.h"
 #include "Platform/Paths.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
@@ -29,6 +33,9 @@ EngineRunResult RunEngine(const EngineRunOptions& options, double timeoutSeconds
     Platform::Paths::OverrideExecutablePath(StringUtils::ToWide(options.programPath));
     Platform::Paths::OverrideLocalAppDataFolder(StringUtils::ToWide(options.appDataFolder));
     DownloadSystem::Endpoints::OverrideServiceHost(StringUtils::ToWide(options.serviceHost));
+    // A signed release (scripts/bench --signed): checked as under a compiled-in key.
+    if (const char* key = std::getenv("SORVAN_BENCH_PUBLISHER_KEY"); key != nullptr && *key != 0)
+        DownloadSystem::PublisherKeys::OverridePublisherKeys(std::vector<std::string>{key});
 
     EngineRunResult result;
     const auto start = std::chrono::steady_clock::now();

@@ -3,6 +3,7 @@
 #include "ReleasePacker.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -15,6 +16,7 @@
 
 #include "FileWriting.h"
 #include "NameRules.h"
+#include "ReleaseSignature.h"
 
 namespace Tools {
 namespace fs = std::filesystem;
@@ -43,13 +45,17 @@ fs::path ReleasePacker::FileListPath() const {
     return FolderPath() / options_.release.FileListName();
 }
 
+fs::path ReleasePacker::SignaturePath() const {
+    return FolderPath() / (options_.release.FileListName() + ".sig");
+}
+
 std::string ReleasePacker::FormatFileList(const std::vector<PackedFile>& files) {
     std::string text;
     for (const PackedFile& file : files) {
         // The client compares all 32 bits with a signed decimal it parses, so a
         // CRC with the top bit set travels as its negative two's-complement value.
         text += file.name + "\r\n" + std::to_string(file.size) + "\r\n" +
-                std::to_string(static_cast<std::int32_t>(file.crc)) + ";";
+                std::to_string(static_cast<std::int32_t>(file.crc)) + "\r\n" + file.sha256 + ";";
     }
     return text;
 }
@@ -86,6 +92,14 @@ bool ReleasePacker::CheckOptions(std::string& error) const {
         error = "the host name is empty";
         return false;
     }
+    if (!options_.signingKey.empty() && options_.version == 0) {
+        error = "a signed release needs its version (1 or more)";
+        return false;
+    }
+    if (!options_.signingKey.empty() && !fs::is_regular_file(options_.signingKey)) {
+        error = "no signing key at " + options_.signingKey.string();
+        return false;
+    }
     if (!options_.signedStorageMarker.empty() &&
         r.hostName.find(options_.signedStorageMarker) != std::string::npos && r.sasToken.empty()) {
         error = "host \"" + r.hostName + "\" checks signed paths (\"" +
@@ -110,7 +124,7 @@ bool ReleasePacker::ScanFolder(std::vector<PackedFile>& files, std::string& erro
             break;
         }
         const std::string name = it->path().filename().string();
-        if (name == listName) {
+        if (name == listName || name == listName + ".sig") {
             continue;  // the list of an earlier run
         }
         if (!it->is_regular_file(ec)) {
@@ -138,7 +152,7 @@ bool ReleasePacker::ScanFolder(std::vector<PackedFile>& files, std::string& erro
                                " bytes; files must be smaller than 4 GiB");
             continue;
         }
-        files.push_back({name, size, 0});
+        files.push_back({name, size, 0, {}});
     }
     if (ec) {
         problems.push_back("cannot read folder " + FolderPath().string() + ": " + ec.message());
@@ -169,6 +183,12 @@ bool ReleasePacker::Checksum(PackedFile& file, std::size_t index, std::size_t co
     }
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadBlock]);
     uLong crc = crc32_z(0L, Z_NULL, 0);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr) != 1) {
+        error = "cannot start a SHA-256";
+        close(fd);
+        return false;
+    }
     PackProgress progress{index, count, file.name, 0, file.size, false};
     while (true) {
         ssize_t n = read(fd, buffer.get(), kReadBlock);
@@ -184,6 +204,11 @@ bool ReleasePacker::Checksum(PackedFile& file, std::size_t index, std::size_t co
             break;
         }
         crc = crc32_z(crc, buffer.get(), static_cast<z_size_t>(n));
+        if (EVP_DigestUpdate(sha.get(), buffer.get(), static_cast<std::size_t>(n)) != 1) {
+            error = "cannot compute the SHA-256 of " + path.string();
+            close(fd);
+            return false;
+        }
         progress.fileBytesDone += static_cast<std::uint64_t>(n);
         if (progress_) {
             progress_(progress);
@@ -196,6 +221,18 @@ bool ReleasePacker::Checksum(PackedFile& file, std::size_t index, std::size_t co
         return false;
     }
     file.crc = static_cast<std::uint32_t>(crc);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    if (EVP_DigestFinal_ex(sha.get(), digest, &digestLength) != 1 || digestLength != 32) {
+        error = "cannot compute the SHA-256 of " + path.string();
+        return false;
+    }
+    static constexpr char Digits[] = "0123456789abcdef";
+    file.sha256.clear();
+    for (unsigned int i = 0; i < digestLength; ++i) {
+        file.sha256 += Digits[digest[i] >> 4];
+        file.sha256 += Digits[digest[i] & 0xF];
+    }
     progress.fileDone = true;
     if (progress_) {
         progress_(progress);
@@ -228,9 +265,19 @@ bool ReleasePacker::Pack(std::string& error) {
         error = "cannot create " + descriptionPath.parent_path().string() + ": " + ec.message();
         return false;
     }
+    const std::string listText = FormatFileList(files);
+    std::string signatureText;
+    if (!options_.signingKey.empty() &&
+        !SignFileList(options_.signingKey, description.release, options_.version, listText,
+                      signatureText, error)) {
+        return false;
+    }
+    // A signature of an earlier publication never stays beside a list it does not seal.
+    fs::remove(SignaturePath(), ec);
     // The list goes first: a description is what makes the server offer the
     // release, so it must never point at a missing or older list.
-    if (!WriteFileAtomically(FileListPath(), FormatFileList(files), error) ||
+    if (!WriteFileAtomically(FileListPath(), listText, error) ||
+        (!signatureText.empty() && !WriteFileAtomically(SignaturePath(), signatureText, error)) ||
         !WriteFileAtomically(descriptionPath, ToJsonText(description), error)) {
         return false;
     }

@@ -2,9 +2,9 @@
 // release: the file list text the client parses and the release description.
 //
 // The files lie in <content root>/<download sub-directory>; the list is written
-// beside them as <release>.txt and the description to
-// <content root>/releases/<release>.json. Nothing is written unless every file
-// passes its checks and checksums.
+// beside them as <release>.txt (with its signature, <release>.txt.sig, when a signing
+// key is given) and the description to <content root>/releases/<release>.json.
+// Nothing is written unless every file passes its checks and checksums.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +21,17 @@ struct PackOptions {
     std::filesystem::path contentRoot;
     ReleaseDescription release;  // every field but the counts
     std::string signedStorageMarker;
+    // The publisher's private key; empty: the list goes out unsigned.
+    std::filesystem::path signingKey;
+    // The release version the signature carries; it must grow with every publication.
+    std::uint64_t version = 0;
 };
 
 struct PackedFile {
     std::string name;
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
+    std::string sha256;  // 64 lower-case hex digits
 };
 
 struct PackProgress {
@@ -59,9 +64,11 @@ public:
     const ReleaseDescription& Description() const { return options_.release; }
     std::filesystem::path FolderPath() const;
     std::filesystem::path FileListPath() const;
+    std::filesystem::path SignaturePath() const;
 
     // The list text: for each file name, "\r\n", size, "\r\n", CRC-32 as a signed
-    // 32-bit decimal, ";".
+    // 32-bit decimal, "\r\n", SHA-256 in hex, ";". Clients that know only three
+    // fields keep the fourth and never read it.
     static std::string FormatFileList(const std::vector<PackedFile>& files);
 
 private:

@@ -3,12 +3,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 
 #include "ClientConfiguration.h"
 #include "ReleasePacker.h"
+#include "ReleaseSignature.h"
 
 namespace {
 
@@ -16,6 +18,8 @@ const char* kUsage =
     "usage: release-packer --content-root DIR --release NAME --product-code CODE --subdir DIR\n"
     "                      [--company NAME] [--host HOST] [--sas TOKEN] [--marker LABEL] "
     "[--quiet]\n"
+    "                      [--sign-key KEY --version N]\n"
+    "       release-packer --make-key KEY\n"
     "\n"
     "Checksums the files in DIR/SUBDIR (the content root's download sub-directory of the\n"
     "release) and writes DIR/SUBDIR/NAME.txt (the file list) and DIR/releases/NAME.json\n"
@@ -24,7 +28,12 @@ const char* kUsage =
     "  --host HOST    content host the client fetches the files from (default %s)\n"
     "  --sas TOKEN    appended to every content request; on a host carrying the signed-\n"
     "                 storage marker it is the secret the client signs its paths with\n"
-    "  --marker LABEL signed-storage marker (default %s, as compiled into the client)\n";
+    "  --marker LABEL signed-storage marker (default %s, as compiled into the client)\n"
+    "  --sign-key KEY the publisher's private key: writes NAME.txt.sig beside the list\n"
+    "  --version N    the release version the signature carries (1 or more; it must grow\n"
+    "                 with every publication of NAME, or clients refuse the list)\n"
+    "  --make-key KEY makes a new private key at KEY and prints its public key, the value\n"
+    "                 for the client's SORVAN_PUBLISHER_KEYS\n";
 
 void PrintUsage() {
     std::fprintf(stderr, kUsage, Tools::DefaultInterfaceHost().c_str(),
@@ -96,6 +105,24 @@ int main(int argc, char** argv) {
             options.release.sasToken = value;
         } else if (arg == "--marker") {
             options.signedStorageMarker = value;
+        } else if (arg == "--sign-key") {
+            options.signingKey = value;
+        } else if (arg == "--version") {
+            char* end = nullptr;
+            options.version = std::strtoull(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || value[0] == '-') {
+                std::fprintf(stderr, "release-packer: --version takes a whole number\n");
+                return 2;
+            }
+        } else if (arg == "--make-key") {
+            std::string publicKey;
+            std::string error;
+            if (!Tools::MakeSigningKey(value, publicKey, error)) {
+                std::fprintf(stderr, "release-packer: %s\n", error.c_str());
+                return 1;
+            }
+            std::printf("%s\n", publicKey.c_str());
+            return 0;
         } else {
             std::fprintf(stderr, "release-packer: unknown option %s\n", arg.c_str());
             PrintUsage();
@@ -121,6 +148,13 @@ int main(int argc, char** argv) {
                 d.release.c_str(), static_cast<unsigned long long>(d.fileCount),
                 static_cast<unsigned long long>(d.totalBytes), packer.FileListPath().c_str(),
                 Tools::DescriptionPath(options.contentRoot, d.release).c_str());
+    if (!options.signingKey.empty()) {
+        std::string publicKey;
+        std::string error;
+        Tools::ReadPublicKeyHex(options.signingKey, publicKey, error);
+        std::printf("  signature   %s (version %llu, key %s)\n", packer.SignaturePath().c_str(),
+                    static_cast<unsigned long long>(options.version), publicKey.c_str());
+    }
     if (d.IsSigned(options.signedStorageMarker)) {
         std::printf("  content requests to %s must carry signed paths\n", d.hostName.c_str());
     }
