@@ -245,10 +245,11 @@ TEST_F(ReferenceServer, WholeJobDownloadsVerifiesStartsSetupAndKeepsCompleteFile
         EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
         EXPECT_EQ(core.GetManager()->GetProgressPercent(), 100);
     }
-    // Every listed file (the list itself is the .txt) lands under its local name.
+    // Every listed file (the list itself is the .txt, its signature the .sig) lands under
+    // its local name.
     std::size_t compared = 0;
     for (const auto& entry : fs::directory_iterator(server_.ReleaseFolder())) {
-        if (entry.path().extension() == ".txt") {
+        if (entry.path().extension() == ".txt" || entry.path().extension() == ".sig") {
             continue;
         }
         const fs::path local =
