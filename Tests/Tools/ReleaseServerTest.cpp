@@ -613,6 +613,9 @@ namespace {
 // A plain HTTP server behind no front, for tests that drive raw requests.
 class PlainReleaseServerTest : public ReleaseServerTest {
 protected:
+    // The server's threads write the log lines below: it stops before they are gone.
+    void TearDown() override { server.reset(); }
+
     void StartPlain() {
         options.behindFront = true;
         options.log = [this](const std::string& line) {
@@ -779,6 +782,11 @@ std::size_t PeakResidentBytes() {
 }
 
 TEST_F(PlainReleaseServerTest, LargeReportsAtOnceStayWithinTheMemoryBudget) {
+#if defined(__SANITIZE_THREAD__)
+    // Shadow memory multiplies what the process holds, and decoding slows past the
+    // budget's wait: the figures mean nothing here.
+    GTEST_SKIP() << "memory figures under the thread sanitizer";
+#endif
     options.maxReportBytes = 8u << 20;
     options.reports.decoding = Tools::ReportLimits{};
     options.reports.senderShareDivisor = 1;
