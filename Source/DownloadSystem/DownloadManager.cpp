@@ -1,8 +1,10 @@
-// The manager thread's life: construction, start, stop, the pass loop, counters and
-// the file workers' notifications.
+// The manager thread's life: construction, start, stop, the pass loop, each listed
+// file's fetch, counters and the file workers' notifications; and the specified
+// methods the manager's parts carry out.
 #include "DownloadSystem/DownloadManager.h"
 
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "Configuration.h"
@@ -14,16 +16,43 @@
 #include "Platform/Shell.h"
 #include "Platform/SystemError.h"
 #include "Support/ErrorLog.h"
-#include "Support/StringUtils.h"
 #include "Support/StructuredException.h"
 
 namespace DownloadSystem {
 
 using vesk::CriticalSectionLock;
 
-DownloadManager::DownloadManager() {
-    ComputerId().GetComputerId(computerId_);
+namespace {
+constexpr std::uint32_t PollMilliseconds = 100;
+
+std::u16string MachineIdentifier() {
+    std::u16string id;
+    ComputerId().GetComputerId(id);
+    return id;
 }
+
+bool WorkerEnded(FileDownload& worker) {
+    const DownloadState state = worker.GetState();
+    // A run that ends without a notification (its file could not be created) leaves
+    // its state as it was; the ended thread says it is over all the same.
+    return state == DownloadState::Finished || state == DownloadState::WriteFailed ||
+           !worker.IsRunning();
+}
+}  // namespace
+
+DownloadManager::DownloadManager()
+    : computerId_(MachineIdentifier()),
+      manifestRequest_(computerId_),
+      logReport_(computerId_),
+      listSource_([this] { return !IsRunning(); }),
+      verifier_({
+          [this] { return !IsRunning(); },
+          [this](const ListedFile& file) {
+              currentFile_ = LocalPath(file.name);
+              return currentFile_;
+          },
+          [this](const std::u16string& path) { return DeleteExpectedFile(path); },
+      }) {}
 
 DownloadManager::~DownloadManager() {
     Shutdown();
@@ -57,6 +86,28 @@ void DownloadManager::StartDownload(const std::u16string& listName, const std::u
     downloadFolder_ = downloadFolder;
     workFolder_ = workFolder;
     Start();
+}
+
+bool DownloadManager::KeepManifest(ManifestOutcome outcome, std::u16string& errorText) {
+    if (!outcome.Succeeded()) {
+        errorText = std::move(outcome.failure.text);
+        return false;
+    }
+    manifest_ = std::move(*outcome.manifest);
+    return true;
+}
+
+bool DownloadManager::RequestDownload(const std::u16string& releaseName,
+                                      std::u16string& errorText) {
+    return KeepManifest(manifestRequest_.Send(releaseName, manifest_), errorText);
+}
+
+bool DownloadManager::ApplyManifestReply(const std::string& text, std::u16string& errorText) {
+    return KeepManifest(ManifestRequest::ReadReply(text, manifest_), errorText);
+}
+
+void DownloadManager::PostLogFile() {
+    logReport_.Post(workFolder_);
 }
 
 void DownloadManager::TogglePauseAll() {
@@ -98,7 +149,7 @@ std::uint64_t DownloadManager::GetVerifyPercent() const {
 }
 
 std::u16string DownloadManager::LocalPath(const std::u16string& name) const {
-    return downloadFolder_ + u"/" + MakeLocalName(name, fileSuffix_);
+    return downloadFolder_ + u"/" + MakeLocalName(name, manifest_.fileSuffix);
 }
 
 bool DownloadManager::DeleteExpectedFile(const std::u16string& path) {
@@ -106,14 +157,60 @@ bool DownloadManager::DeleteExpectedFile(const std::u16string& path) {
     return Platform::Files::Remove(path);
 }
 
-void DownloadManager::ComputeTotalSize(const FileList& entries) {
+void DownloadManager::ComputeTotalSize(const std::vector<ListedFile>& files) {
     std::uint64_t total = 0;
-    for (const FileListEntry& entry : entries) {
-        if (entry.fields.size() >= 2) {
-            total += ParseListSize(entry.fields[1]);
-        }
+    for (const ListedFile& file : files) {
+        total += file.size;
     }
     totalBytes_ = total;
+}
+
+bool DownloadManager::FetchFileList(std::vector<ListedFile>& files) {
+    files.clear();
+    listUnavailable_ = false;
+    // Releases numbered like 2_5 keep their list at the root of the content host.
+    if (listName_.find(u"2_5") != std::u16string::npos) {
+        manifest_.downloadSubdir = urlPrefix_;
+        urlPrefix_.clear();
+    }
+    ListFetch fetch = listSource_.Fetch({
+        .host = manifest_.hostName,
+        .folder = manifest_.downloadSubdir,
+        .listName = listName_,
+        .sasToken = manifest_.sasToken,
+        .fileSuffix = manifest_.fileSuffix,
+        .downloadFolder = downloadFolder_,
+        .workFolder = workFolder_,
+    });
+    listUnavailable_ = fetch.outcome == ListFetch::Outcome::Unavailable;
+    if (fetch.outcome != ListFetch::Outcome::Taken) {
+        return false;
+    }
+    files = std::move(fetch.files);
+    return true;
+}
+
+bool DownloadManager::CheckFileFromCRCInfo(const ListedFile& file) {
+    currentFile_ = LocalPath(file.name);
+    return verifier_.CheckFile(file, currentFile_, verifiedBytes_);
+}
+
+bool DownloadManager::VerifyDownload() {
+    verifiedBytes_ = 0;
+    std::vector<ListedFile> files;
+    if (!FetchFileList(files) || files.empty()) {
+        return false;
+    }
+    ComputeTotalSize(files);
+    baselineBytes_ = 0;
+    verifying_ = true;
+    const bool verified = verifier_.VerifyAll(files, verifiedBytes_);
+    verifying_ = false;
+    return verified && IsRunning();
+}
+
+void DownloadManager::LaunchSetup() {
+    setupLauncher_.Launch(downloadFolder_, [this] { watcher_.Stop(500); });
 }
 
 void DownloadManager::OnDownloadProgress(FileDownload* /*download*/) {
@@ -143,12 +240,101 @@ void DownloadManager::OnDownloadFinished(FileDownload* /*download*/) {
     }
 }
 
+void DownloadManager::DownloadFile(const ListedFile& file) {
+    currentBytes_ = 0;
+    if (!file.complete) {
+        return;
+    }
+    const std::u16string& name = file.name;
+    const std::int32_t expected = file.crc;
+    currentFile_ = MakeLocalName(name, manifest_.fileSuffix);
+    const std::u16string path = downloadFolder_ + u"/" + currentFile_;
+
+    verifying_ = true;
+    SetCurrentFileName(currentFile_);
+    if (FileVerifier::CRCCheckFile(path, expected, file.sha256)) {
+        std::uint64_t size = 0;
+        Platform::Files::GetSize(path, size);
+        doneBytes_ += size;
+        SetCurrentFileName(u"");
+        verifying_ = false;
+        return;
+    }
+    SetCurrentFileName(u"");
+    verifying_ = false;
+    if (Platform::Files::Exists(path)) {
+        DeleteExpectedFile(path);
+    }
+
+    std::unique_ptr<FileDownload> worker;
+    bool registered = false;
+    try {
+        worker = std::make_unique<FileDownload>();
+        worker->SetServer(manifest_.hostName);
+        worker->SetListener(this);
+        worker->SetRemotePath(JoinUrlPath({urlPrefix_, manifest_.downloadSubdir, name}));
+        worker->SetRemoteFile(manifest_.sasToken);
+        worker->SetExpectedCrc(static_cast<std::uint32_t>(expected));
+        worker->SetExpectedSize(file.sizeBound);
+        worker->SetExpectedSha256(file.sha256);
+        worker->SetTargetPath(path);
+        worker->SetRemovalNotice(
+            [this](const std::u16string& gone) { watcher_.ExpectChange(gone); });
+        {
+            // Registered and paused under the lock, so a pause toggled meanwhile
+            // reaches this worker exactly once.
+            CriticalSectionLock guard(lock_);
+            if (paused_) {
+                worker->TogglePause();
+            }
+            activeDownloads_.push_back(worker.get());
+            registered = true;
+        }
+        worker->StartToFile(path);
+
+        std::uint64_t previous = 0;
+        bool ended = false;
+        while (IsRunning() && !ended) {
+            {
+                CriticalSectionLock guard(lock_);
+                ended = WorkerEnded(*worker);
+                const std::uint64_t bytes = worker->GetBytesDone();
+                // Signed: a worker that starts its file again lowers the count.
+                const std::int64_t delta =
+                    static_cast<std::int64_t>(bytes) - static_cast<std::int64_t>(previous);
+                receivedBytes_ += static_cast<std::uint64_t>(delta);
+                previous = bytes;
+            }
+            if (!ended) {
+                // Returns as soon as the worker's thread ends, so the next file starts
+                // at once instead of at the next poll.
+                worker->Wait(PollMilliseconds);
+            }
+        }
+        doneBytes_ += worker->GetBytesDone();
+        writeFailed_ = worker->GetState() == DownloadState::WriteFailed;
+        writeFault_ = worker->GetWriteFault();
+    } catch (const std::exception& error) {
+        VESK_LOG_FAILURE(
+            std::string("DownloadManager: Obviously a major malfunction. Stopping download. "
+                        "Message: ") +
+                error.what(),
+            vesk::ErrorNumber::DownloadMalfunction);
+    }
+    if (registered) {
+        CriticalSectionLock guard(lock_);
+        activeDownloads_.clear();
+        currentBytes_ = 0;
+    }
+    worker.reset();  // stops its thread when it still runs
+}
+
 void DownloadManager::Run() {
     startTick_ = TickCount();
     vesk::InstallStructuredExceptionTranslator();
     try {
         vesk::ClearErrors();
-        CheckHosts();
+        hostsCheck_.Check();
         RunPasses();
     } catch (const std::exception& error) {
         VESK_LOG_FAILURE(
@@ -172,20 +358,20 @@ void DownloadManager::RunPasses() {
     }
     for (int pass = 0; pass < MaxPasses; ++pass) {
         doneBytes_ = 0;
-        FileList entries;
-        if (!FetchFileList(entries)) {
+        std::vector<ListedFile> files;
+        if (!FetchFileList(files)) {
             // A list that could not be fetched costs a pass, as a failed file does.
             if (IsListUnavailable() && IsRunning()) {
                 continue;
             }
             return;
         }
-        ComputeTotalSize(entries);
-        for (const FileListEntry& entry : entries) {
+        ComputeTotalSize(files);
+        for (const ListedFile& file : files) {
             if (!IsRunning() || writeFailed_) {
                 break;
             }
-            DownloadFile(entry);
+            DownloadFile(file);
         }
         if (!IsRunning()) {
             return;
@@ -194,12 +380,9 @@ void DownloadManager::RunPasses() {
             FailWriting();
             return;
         }
-        for (const FileListEntry& entry : entries) {
-            if (entry.HasFields()) {
-                const std::u16string candidate = LocalPath(entry.Name());
-                if (candidate.ends_with(u".exe")) {
-                    setupPath_ = candidate;
-                }
+        for (const ListedFile& file : files) {
+            if (!file.name.empty()) {
+                setupLauncher_.NoteListedFile(LocalPath(file.name));
             }
         }
         const bool verified = VerifyDownload();

@@ -2,7 +2,9 @@
 // to the setup launch in passes (check what is on disk, fetch what is missing or
 // damaged, verify the set, at most eight passes), keeps the counters the interface
 // shows, and receives the file workers' notifications. Also the manifest request and
-// the log report, which run on the caller's thread.
+// the log report, which run on the caller's thread. The manifest request, the file
+// list, the file checks, the hosts check, the setup launch and the log report are
+// parts of their own that the manager owns and delegates to.
 #pragma once
 
 #include <array>
@@ -13,9 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "DownloadSystem/FileList.h"
+#include "DownloadSystem/FileListSource.h"
 #include "DownloadSystem/FileSystemWatcher.h"
+#include "DownloadSystem/FileVerifier.h"
+#include "DownloadSystem/HostsCheck.h"
 #include "DownloadSystem/IDownloadListener.h"
+#include "DownloadSystem/ListedFile.h"
+#include "DownloadSystem/LogReport.h"
+#include "DownloadSystem/Manifest.h"
+#include "DownloadSystem/ManifestRequest.h"
+#include "DownloadSystem/SetupLauncher.h"
 #include "Platform/SystemError.h"
 #include "Support/CriticalSection.h"
 #include "Support/Tavrin_Thread.h"
@@ -29,9 +38,9 @@ public:
     // Passes of download + verification before the download is given up.
     static constexpr int MaxPasses = 8;
     // Rounds of two list fetches that must agree before the list is refused.
-    static constexpr int MaxListFetchRounds = 5;
+    static constexpr int MaxListFetchRounds = FileListSource::MaxFetchRounds;
     // Error number of a file list naming a file outside the download folder.
-    static constexpr int UnsafeFileNameError = -32758;
+    static constexpr int UnsafeFileNameError = FileListSource::UnsafeListError;
 
     // Computes the machine identifier.
     DownloadManager();
@@ -88,18 +97,17 @@ public:
 
     // The manifest as kept (after the signing rule).
     const std::u16string& GetComputerIdText() const { return computerId_; }
-    const std::u16string& GetProductCode() const { return productCode_; }
-    const std::u16string& GetDownloadSubdir() const { return downloadSubdir_; }
-    const std::u16string& GetHostName() const { return hostName_; }
-    const std::u16string& GetSasToken() const { return sasToken_; }
-    const std::u16string& GetFileSuffix() const { return fileSuffix_; }
+    const std::u16string& GetProductCode() const { return manifest_.productCode; }
+    const std::u16string& GetDownloadSubdir() const { return manifest_.downloadSubdir; }
+    const std::u16string& GetHostName() const { return manifest_.hostName; }
+    const std::u16string& GetSasToken() const { return manifest_.sasToken; }
+    const std::u16string& GetFileSuffix() const { return manifest_.fileSuffix; }
 
-    // The path that replaces the sub-directory on hosts that check signed paths:
-    // sig + "," + expiry + "/" + lower-cased sub-directory, where sig is the Base64 MD5
-    // of expiry + "/" + sub-directory (as received) + token, with "/" as "_" and "+"
-    // as "-".
+    // See ManifestRequest::SignSubdirectory.
     static std::u16string SignSubdirectory(const std::u16string& subdir,
-                                           const std::u16string& token, std::uint32_t expiry);
+                                           const std::u16string& token, std::uint32_t expiry) {
+        return ManifestRequest::SignSubdirectory(subdir, token, expiry);
+    }
 
     // --- Manager thread -----------------------------------------------------------
     void Run() override;
@@ -107,39 +115,33 @@ public:
     // Fetches and parses the file list; false when the release is no longer offered
     // (404), the list names a file outside the download folder or the running
     // program, two fetches never agreed, a fetch did not bring the whole body (then
-    // IsListUnavailable; a later pass tries again), or a stop was requested. The list
-    // may be empty.
-    bool FetchFileList(FileList& entries);
-    // With publisher keys in force: fetches the list's signature file and takes
-    // `listBytes` only when it is signed for this release, at a version no lower than
-    // the one taken before, over exactly these bytes (then records the version). A
-    // refusal is reported (UnsafeFileNameError); a signature fetch cut short sets
-    // IsListUnavailable. Without keys: true.
-    bool AcceptSignedList(const std::string& listBytes);
+    // IsListUnavailable; a later pass tries again), the publisher's signature refused
+    // it, or a stop was requested. The list may be empty.
+    bool FetchFileList(std::vector<ListedFile>& files);
     // The last FetchFileList failed only because no fetch brought the whole list.
     bool IsListUnavailable() const { return listUnavailable_; }
 
     // 1 when the hosts file names a service domain (reported), 0 when not or empty,
     // -1 when it cannot be examined (reported).
-    int CheckHosts();
+    int CheckHosts() { return hostsCheck_.Check(); }
 
     // True when the file can be read and its CRC-32 equals `expected` (all 32 bits).
     // Missing or unopenable files give false without an entry; a failed read is
     // reported. Reads in blocks: memory use does not grow with the file.
-    static bool CRCCheckFile(const std::u16string& path, std::int32_t expected);
+    static bool CRCCheckFile(const std::u16string& path, std::int32_t expected) {
+        return FileVerifier::CRCCheckFile(path, expected, std::nullopt);
+    }
     // The same, and when `sha256` is given the file must also have that SHA-256 (both
     // from one read).
     static bool CRCCheckFile(const std::u16string& path, std::int32_t expected,
-                             const std::optional<std::array<std::uint8_t, 32>>& sha256);
+                             const std::optional<std::array<std::uint8_t, 32>>& sha256) {
+        return FileVerifier::CRCCheckFile(path, expected, sha256);
+    }
 
     // The verification of one listed file: true when it is there with the expected
     // CRC (its size then counts as verified). A wrong CRC is reported (-3) and the
     // file deleted so the next pass fetches it again.
-    bool CheckFileFromCRCInfo(const FileListEntry& entry);
-
-    // The SHA-256 a listed file must have: field 3 of a list taken under the publisher's
-    // signature; nothing for an unsigned list.
-    std::optional<std::array<std::uint8_t, 32>> ExpectedSha256(const FileListEntry& entry) const;
+    bool CheckFileFromCRCInfo(const ListedFile& file);
 
     // The verification pass over a freshly fetched list.
     bool VerifyDownload();
@@ -156,14 +158,15 @@ public:
 
 private:
     void RunPasses();
-    void ComputeTotalSize(const FileList& entries);
-    void DownloadFile(const FileListEntry& entry);
+    void ComputeTotalSize(const std::vector<ListedFile>& files);
+    void DownloadFile(const ListedFile& file);
     void LaunchSetup();
     void SetCurrentFileName(const std::u16string& name);
     void FailDownload();
     // Ends the download after a file could not be written (full disk, read-only folder).
     void FailWriting();
-    bool EnsureFolder(const std::u16string& folder) const;
+    // Keeps a manifest that came back; otherwise `errorText` gets the failure's text.
+    bool KeepManifest(ManifestOutcome outcome, std::u16string& errorText);
 
     // Names and manifest. Written before the thread starts, then only by it.
     std::u16string listName_;
@@ -171,14 +174,8 @@ private:
     std::u16string urlPrefix_;
     std::u16string downloadFolder_;
     std::u16string workFolder_;
-    std::u16string productCode_;
-    std::u16string companyName_;
-    std::u16string fileSuffix_;
-    std::u16string downloadSubdir_;
-    std::u16string hostName_;
-    std::u16string computerId_;
-    std::u16string sasToken_;
-    std::u16string setupPath_;
+    Manifest manifest_;
+    const std::u16string computerId_;
 
     // Guards activeDownloads_, currentFileName_ and the byte counters' updates.
     mutable vesk::CriticalSection lock_;
@@ -200,8 +197,13 @@ private:
     bool writeFailed_ = false;
     Platform::FileFault writeFault_ = Platform::FileFault::DiskFull;
     bool listUnavailable_ = false;
-    // The list in use was taken under the publisher's signature: its SHA-256s count.
-    bool listSigned_ = false;
+
+    const ManifestRequest manifestRequest_;
+    const LogReport logReport_;
+    const HostsCheck hostsCheck_{};
+    const FileListSource listSource_;
+    const FileVerifier verifier_;
+    SetupLauncher setupLauncher_;
 };
 
 }  // namespace DownloadSystem

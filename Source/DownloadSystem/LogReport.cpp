@@ -1,9 +1,8 @@
-// The log report: "logfile.txt" next to the program, and the log entries as a gzip
-// stream of UTF-16LE JSON posted to the download service.
+#include "DownloadSystem/LogReport.h"
+
 #include <string>
 
 #include "DownloadSystem/CGZip.h"
-#include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/Endpoints.h"
 #include "DownloadSystem/FileSystem.h"
 #include "DownloadSystem/FileUpload.h"
@@ -16,22 +15,22 @@ namespace DownloadSystem {
 
 using vesk::StringUtils;
 
-void DownloadManager::PostLogFile() {
+void LogReport::Post(const std::u16string& workFolder) const {
     std::string programFolder;
     FileSystem::GetExecutableDirectory(programFolder);
     vesk::WriteLogFile(programFolder + "/logfile.txt");
 
     // Without a work folder the compressed file would land in the file system's root.
-    if (workFolder_.empty()) {
+    if (workFolder.empty()) {
         VESK_LOG_FAILURE("DownloadManager::PostLogFile no work folder; the report is not sent", 0);
         return;
     }
     // The work folder is per user and may not exist yet on this machine.
-    if (!Platform::Files::MakeDirectoryPath(workFolder_)) {
-        VESK_LOG_FAILURE(u"DownloadManager::PostLogFile unable to create " + workFolder_,
+    if (!Platform::Files::MakeDirectoryPath(workFolder)) {
+        VESK_LOG_FAILURE(u"DownloadManager::PostLogFile unable to create " + workFolder,
                          Platform::LastSystemError());
     }
-    const std::u16string gzPath = workFolder_ + u"/logfile.gz";
+    const std::u16string gzPath = workFolder + u"/logfile.gz";
     const std::string text = vesk::GetLogReportText();
     {
         zlib::CGZip zip;

@@ -1,10 +1,10 @@
-// The hosts-file check: a hosts file that names one of the service's domains (for
-// example to redirect or block it) is put on the error list as a diagnosis.
+#include "DownloadSystem/HostsCheck.h"
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "Configuration.h"
-#include "DownloadSystem/DownloadManager.h"
 #include "Platform/Files.h"
 #include "Platform/Paths.h"
 #include "Platform/SystemError.h"
@@ -18,7 +18,7 @@ namespace {
 constexpr std::uint64_t MaxHostsBytes = 16ull * 1024 * 1024;
 }  // namespace
 
-int DownloadManager::CheckHosts() {
+int HostsCheck::Check() const {
     const std::u16string path = Platform::Paths::HostsFilePath();
     if (path.empty()) {
         VESK_REPORT_ERROR("CheckHosts failed", Platform::LastSystemError());

@@ -1,6 +1,5 @@
-// The manifest request: a form post to the download service answered with JSON that
-// says where the release's files lie and how they are named; and the signed-path rule
-// for content hosts that check signed paths.
+#include "DownloadSystem/ManifestRequest.h"
+
 #include <ctime>
 #include <exception>
 #include <string>
@@ -8,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include "Configuration.h"
-#include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/Endpoints.h"
 #include "DownloadSystem/FileUpload.h"
 #include "Support/ErrorLog.h"
@@ -35,9 +33,15 @@ std::u16string StringMember(const nlohmann::json& reply, const char* key) {
     }
     return StringUtils::ToWide(found->get<std::string>());
 }
+
+ManifestOutcome Failed(ManifestFailure::Kind kind, std::u16string text) {
+    ManifestOutcome outcome;
+    outcome.failure = {kind, std::move(text)};
+    return outcome;
+}
 }  // namespace
 
-std::u16string DownloadManager::SignSubdirectory(const std::u16string& subdir,
+std::u16string ManifestRequest::SignSubdirectory(const std::u16string& subdir,
                                                  const std::u16string& token,
                                                  std::uint32_t expiry) {
     const std::string expiryText = std::to_string(expiry);
@@ -53,8 +57,8 @@ std::u16string DownloadManager::SignSubdirectory(const std::u16string& subdir,
     return StringUtils::ToWide(sig) + u"," + StringUtils::ToWide(expiryText) + u"/" + lowered;
 }
 
-bool DownloadManager::RequestDownload(const std::u16string& releaseName,
-                                      std::u16string& errorText) {
+ManifestOutcome ManifestRequest::Send(const std::u16string& releaseName,
+                                      const Manifest& previous) const {
     const StringMap headers = {
         {u"User-Agent", UserAgent},
         {u"Content-Type", u"application/x-www-form-urlencoded"},
@@ -68,19 +72,21 @@ bool DownloadManager::RequestDownload(const std::u16string& releaseName,
     FileUpload upload;
     upload.SendFormRequest(Endpoints::ServiceUrl(), HttpVerb::Post, headers, fields, true);
     if (upload.GetStatusCode() != 200) {
-        errorText = u"DownloadManager::RequestDownload the download service answered " +
-                    StringUtils::ToWide(std::to_string(upload.GetStatusCode()));
-        return false;
+        return Failed(ManifestFailure::Kind::ServiceStatus,
+                      u"DownloadManager::RequestDownload the download service answered " +
+                          StringUtils::ToWide(std::to_string(upload.GetStatusCode())));
     }
     // Part of a manifest would read as a release without files.
     if (!upload.IsReplyComplete()) {
-        errorText = u"DownloadManager::RequestDownload the service's reply was not read to its end";
-        return false;
+        return Failed(
+            ManifestFailure::Kind::ReplyIncomplete,
+            u"DownloadManager::RequestDownload the service's reply was not read to its end");
     }
-    return ApplyManifestReply(upload.GetResponseText(), errorText);
+    return ReadReply(upload.GetResponseText(), previous);
 }
 
-bool DownloadManager::ApplyManifestReply(const std::string& text, std::u16string& errorText) {
+ManifestOutcome ManifestRequest::ReadReply(const std::string& text, const Manifest& previous) {
+    Manifest manifest = previous;
     try {
         VESK_LOG_INFO(text);
         // A reply that is not JSON counts as one without members.
@@ -88,27 +94,30 @@ bool DownloadManager::ApplyManifestReply(const std::string& text, std::u16string
         if (reply.is_object()) {
             const auto info = reply.find("error_info");
             if (info != reply.end() && info->is_string()) {
-                errorText = StringUtils::ToWide(info->get<std::string>());
-                return false;
+                return Failed(ManifestFailure::Kind::Refused,
+                              StringUtils::ToWide(info->get<std::string>()));
             }
         }
-        productCode_ = StringMember(reply, "product_code");
-        companyName_ = StringMember(reply, "company_name");
-        downloadSubdir_ = StringMember(reply, "download_subdir");
-        hostName_ = StringMember(reply, "host_name");
-        sasToken_ = StringMember(reply, "SAS");
-        if (!sasToken_.empty() &&
-            hostName_.find(Configuration::SignedStorageMarker) != std::u16string::npos) {
+        manifest.productCode = StringMember(reply, "product_code");
+        manifest.companyName = StringMember(reply, "company_name");
+        manifest.downloadSubdir = StringMember(reply, "download_subdir");
+        manifest.hostName = StringMember(reply, "host_name");
+        manifest.sasToken = StringMember(reply, "SAS");
+        if (!manifest.sasToken.empty() &&
+            manifest.hostName.find(Configuration::SignedStorageMarker) != std::u16string::npos) {
             const auto expiry =
                 static_cast<std::uint32_t>(std::time(nullptr) + SignedLinkLifetimeSeconds);
-            downloadSubdir_ = SignSubdirectory(downloadSubdir_, sasToken_, expiry);
-            sasToken_.clear();
+            manifest.downloadSubdir =
+                SignSubdirectory(manifest.downloadSubdir, manifest.sasToken, expiry);
+            manifest.sasToken.clear();
         }
-        fileSuffix_ = u"_" + productCode_;
+        manifest.fileSuffix = u"_" + manifest.productCode;
     } catch (const std::exception& error) {
         VESK_LOG_INFO(std::string("DownloadManager::RequestDownload ") + error.what());
     }
-    return true;
+    ManifestOutcome outcome;
+    outcome.manifest = std::move(manifest);
+    return outcome;
 }
 
 }  // namespace DownloadSystem
