@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 
 namespace vesk {
 
@@ -25,5 +26,25 @@ inline float AdvanceSplashTimer(float timer, float deltaSeconds) {
 inline bool IsSplashOver(float timer, bool assetsReady) {
     return assetsReady && timer > SplashMinimum;
 }
+
+class Texture;
+
+// The splash's clock and its logo: the compiled-in picture on white, the window shrunk to
+// it and fading in with the clock.
+class SplashScreen {
+public:
+    // Registers the logo texture; needs the window's OpenGL context.
+    void LoadLogo();
+    // The window's size on the splash; null until LoadLogo.
+    const std::shared_ptr<Texture>& Logo() const { return logo_; }
+
+    void Advance(float deltaSeconds) { timer_ = AdvanceSplashTimer(timer_, deltaSeconds); }
+    bool IsOver(bool assetsReady) const { return IsSplashOver(timer_, assetsReady); }
+    void Draw() const;
+
+private:
+    float timer_ = 0.0f;
+    std::shared_ptr<Texture> logo_;
+};
 
 }  // namespace vesk
