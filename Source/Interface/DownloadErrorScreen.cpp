@@ -37,7 +37,7 @@ bool DownloadErrorScreen::Draw(const std::shared_ptr<Texture>& header, WindowDra
     }
     // This screen's right half is white, so the button is drawn in the message's dark ink;
     // white on white would leave the only way out invisible.
-    return !DrawExitButton(drag, W * 0.75f, ExitInk::Dark);
+    return !ExitButton::Draw(drag, W * 0.75f, ExitButton::Ink::Dark);
 }
 
 const std::string& DownloadErrorScreen::Text() {

@@ -31,6 +31,10 @@ class Texture;
 // The one download engine facade of the process, created on first use.
 std::shared_ptr<DownloadSystem::DownloadCore> GetDownloadCore();
 
+// After Exit the window stays this long at most for the log report to be sent, so the
+// process ends in time whatever the service does.
+inline constexpr std::chrono::seconds LogReportDeadline{10};
+
 enum class ScreenState { Splash, Downloading, RequestFailed };
 
 // What the engine has told the window so far.

@@ -7,7 +7,7 @@
 
 namespace vesk {
 
-bool DrawExitButton(WindowDrag& drag, float cx, ExitInk ink) {
+bool ExitButton::Draw(WindowDrag& drag, float cx, Ink ink) {
     const ImVec2 topLeft(cx - 80.0f, 500.0f);
     const ImVec2 size(160.0f, 38.0f);
     bool hovered = false;
@@ -15,13 +15,12 @@ bool DrawExitButton(WindowDrag& drag, float cx, ExitInk ink) {
     const bool clicked =
         drag.Button("ERROR_EXIT_BUTTON", topLeft.x, topLeft.y, size.x, size.y, hovered, held);
     const float alpha = hovered && held ? 176.0f / 255.0f : 1.0f;
-    const ImU32 colour = ink == ExitInk::Dark ? DarkText(alpha) : White(alpha);
+    const ImU32 colour = ink == Ink::Dark ? DarkText(alpha) : White(alpha);
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 bottomRight(topLeft.x + size.x, topLeft.y + size.y);
     if (hovered) {
-        draw->AddRectFilled(
-            topLeft, bottomRight,
-            ink == ExitInk::Dark ? DarkText(40.0f / 255.0f) : White(40.0f / 255.0f));
+        draw->AddRectFilled(topLeft, bottomRight,
+                            ink == Ink::Dark ? DarkText(40.0f / 255.0f) : White(40.0f / 255.0f));
         ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
     }
     draw->AddRect(topLeft, bottomRight, colour, 0.0f, 0, 1.0f);

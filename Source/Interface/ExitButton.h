@@ -5,10 +5,13 @@ namespace vesk {
 
 class WindowDrag;
 
-// The outline and label: white on the grey screen, dark on a white panel.
-enum class ExitInk { White, Dark };
+class ExitButton {
+public:
+    // The outline and label: white on the grey screen, dark on a white panel.
+    enum class Ink { White, Dark };
 
-// Draws the button centred on column `cx`; true when clicked.
-bool DrawExitButton(WindowDrag& drag, float cx, ExitInk ink);
+    // Draws the button centred on column `cx`; true when clicked.
+    static bool Draw(WindowDrag& drag, float cx, Ink ink);
+};
 
 }  // namespace vesk

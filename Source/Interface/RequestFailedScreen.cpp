@@ -38,7 +38,7 @@ bool RequestFailedScreen::Draw(WindowDrag& drag) {
     const ImVec2 size = MeasureText(3, 20.0f, RequestFailedText, W);
     DrawText(3, 20.0f, ImVec2(W / 2.0f - size.x / 2.0f, H / 2.0f - 1.0f), MessageColour,
              RequestFailedText, W);
-    return !DrawExitButton(drag, W * 0.5f, ExitInk::White);
+    return !ExitButton::Draw(drag, W * 0.5f, ExitButton::Ink::White);
 }
 
 }  // namespace vesk

@@ -15,9 +15,6 @@ inline constexpr float SplashMinimum = 2.0f;
 // The splash waits at most this long (from Setup) for the interface pictures; then the flow
 // goes on without the ones still missing.
 inline constexpr std::chrono::seconds InterfacePicturesDeadline{5};
-// After Exit the window stays this long at most for the log report to be sent, so the
-// process ends in time whatever the service does.
-inline constexpr std::chrono::seconds LogReportDeadline{10};
 
 inline float AdvanceSplashTimer(float timer, float deltaSeconds) {
     return timer + deltaSeconds * SplashClockRate;
