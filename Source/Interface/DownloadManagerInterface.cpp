@@ -159,7 +159,8 @@ WindowScreen DownloadManagerInterface::ScreenAfter(const EngineOutcome& outcome)
 EngineOutcome DownloadManagerInterface::CurrentOutcome() const {
     EngineOutcome outcome;
     outcome.manifestAnswered = manifestRequest_.IsStarted() && manifestRequest_.IsDone();
-    outcome.manifestAccepted = manifestAccepted_;
+    // The request's thread writes the flag until the call is done.
+    outcome.manifestAccepted = outcome.manifestAnswered && manifestAccepted_;
     // Before the download starts the engine counts as finished: only the downloading state
     // asks about it.
     outcome.downloadFinished =
@@ -168,7 +169,7 @@ EngineOutcome DownloadManagerInterface::CurrentOutcome() const {
     return outcome;
 }
 
-ProgressSnapshot DownloadManagerInterface::GetProgressSnapshot(bool withFigures) const {
+ProgressSnapshot DownloadManagerInterface::GetProgressSnapshot(bool withFigures) {
     ProgressSnapshot snapshot;
     const auto core = GetDownloadCore();
     const auto& manager = core->GetManager();

@@ -85,7 +85,7 @@ public:
 
     // The progress screen's figures from the engine, in one go; the table's figures only
     // when `withFigures` (reading the speed advances its meter).
-    ProgressSnapshot GetProgressSnapshot(bool withFigures) const;
+    ProgressSnapshot GetProgressSnapshot(bool withFigures);
 
 private:
     void RunSplash();
