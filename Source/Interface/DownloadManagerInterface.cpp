@@ -1,5 +1,5 @@
 // The controller's life cycle and screen flow: setup, the frame's UI window, the move from
-// the splash to the download screens, the two end states, and dragging the window.
+// the splash to the download screens, and the two end states.
 #include "DownloadManagerInterface.h"
 
 #include <imgui.h>
@@ -11,11 +11,9 @@
 #include "Configuration.h"
 #include "DownloadSystem/DownloadCore.h"
 #include "Interface/CoreUI.h"
-#include "Interface/ErrorScreenText.h"
 #include "Interface/IApplicationWindow.h"
-#include "Interface/Logo.h"
-#include "Interface/SplashScreen.h"
 #include "Interface/Texture.h"
+#include "Interface/TitleBar.h"
 #include "Platform/Shell.h"
 #include "Platform/SystemError.h"
 #include "Support/ConsoleLog.h"
@@ -41,7 +39,7 @@ bool DownloadManagerInterface::Setup(int edition) {
     edition_ = edition;
     setupDone_ = true;
     setupTime_ = std::chrono::steady_clock::now();
-    logo_ = CreateTexture("logo", Embedded::LogoPixels, Embedded::LogoWidth, Embedded::LogoHeight);
+    splash_.LoadLogo();
     // The thread keeps the controller alive; it is never joined and ends with the process
     // if the program ends first.
     std::thread([self = Get()] { self->Init(); }).detach();
@@ -86,7 +84,7 @@ bool DownloadManagerInterface::DrawMainWindow() {
         return false;
     }
     bool keepRunning = true;
-    widgetHovered_ = false;
+    drag_.BeginFrame();
 
     ImGui::PushFont(CoreUI::Get()->GetFont(2));
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0.0f, 0.0f));
@@ -94,9 +92,8 @@ bool DownloadManagerInterface::DrawMainWindow() {
     ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 1.0f);
     ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f), ImGuiCond_Always, ImVec2(0.0f, 0.0f));
     ImVec2 size(static_cast<float>(window->GetWidth()), static_cast<float>(window->GetHeight()));
-    if (state_ == ScreenState::Splash && logo_) {
-        size =
-            ImVec2(static_cast<float>(logo_->GetWidth()), static_cast<float>(logo_->GetHeight()));
+    if (const auto& logo = splash_.Logo(); state_ == ScreenState::Splash && logo) {
+        size = ImVec2(static_cast<float>(logo->GetWidth()), static_cast<float>(logo->GetHeight()));
     }
     ImGui::SetNextWindowSize(size, ImGuiCond_Always);
     ImGui::Begin("##main_window", nullptr,
@@ -111,18 +108,17 @@ bool DownloadManagerInterface::DrawMainWindow() {
             keepRunning = RunDownloading();
             break;
         case ScreenState::RequestFailed:
-            keepRunning = RunRequestFailed();
+            keepRunning = requestFailed_.Run(drag_);
             break;
     }
-    HandleWindowMove();
+    drag_.Update(state_ != ScreenState::Splash);
     ImGui::End();
     ImGui::PopStyleVar(3);
     ImGui::PopFont();
 
-    const auto core = GetDownloadCore();
     // Setup has been started; a report that Exit started meanwhile is still waited for.
-    if (state_ == ScreenState::Downloading && core->IsFinished() && GetErrorCount() == 0 &&
-        !logReport_.IsStarted()) {
+    if (state_ == ScreenState::Downloading &&
+        ScreenAfter(CurrentOutcome()) == WindowScreen::Closed && !logReport_.IsStarted()) {
         return false;
     }
     if (keepRunning && !logReport_.IsStarted()) {
@@ -147,18 +143,72 @@ bool DownloadManagerInterface::KeepOpenForLogReport() {
     return true;
 }
 
+WindowScreen DownloadManagerInterface::ScreenAfter(const EngineOutcome& outcome) {
+    if (!outcome.manifestAnswered) {
+        return WindowScreen::Splash;
+    }
+    if (!outcome.manifestAccepted) {
+        return WindowScreen::RequestFailed;
+    }
+    if (!outcome.downloadFinished) {
+        return WindowScreen::Progress;
+    }
+    return outcome.errorCount == 0 ? WindowScreen::Closed : WindowScreen::DownloadError;
+}
+
+EngineOutcome DownloadManagerInterface::CurrentOutcome() const {
+    EngineOutcome outcome;
+    outcome.manifestAnswered = manifestRequest_.IsStarted() && manifestRequest_.IsDone();
+    // The request's thread writes the flag until the call is done.
+    outcome.manifestAccepted = outcome.manifestAnswered && manifestAccepted_;
+    // Before the download starts the engine counts as finished: only the downloading state
+    // asks about it.
+    outcome.downloadFinished =
+        state_ == ScreenState::Downloading && GetDownloadCore()->IsFinished();
+    outcome.errorCount = GetErrorCount();
+    return outcome;
+}
+
+ProgressSnapshot DownloadManagerInterface::GetProgressSnapshot(bool withFigures) {
+    ProgressSnapshot snapshot;
+    const auto core = GetDownloadCore();
+    const auto& manager = core->GetManager();
+    if (!manager) {
+        return snapshot;
+    }
+    snapshot.hasManager = true;
+    snapshot.verifying = manager->IsVerifying();
+    if (snapshot.verifying) {
+        snapshot.verifyPercent = manager->GetVerifyPercent();
+        snapshot.currentFile = manager->GetCurrentFileName();
+        return snapshot;
+    }
+    if (withFigures) {
+        snapshot.figuresRead = true;
+        snapshot.folder = core->GetExecutableFolder();
+        snapshot.totalBytes = manager->GetTotalBytes();
+        snapshot.bytesDone = manager->GetDownloadedBytes();
+        // The speed first: the remaining time reads it again at the same tick.
+        snapshot.speed = core->GetSpeed();
+        snapshot.remaining = core->GetRemainingTime();
+        snapshot.progressPercent = manager->GetProgressPercent();
+    }
+    snapshot.paused = core->IsPaused();
+    return snapshot;
+}
+
 void DownloadManagerInterface::RunSplash() {
-    splashTimer_ = AdvanceSplashTimer(splashTimer_, FrameTimer::Get().GetDeltaSeconds());
+    splash_.Advance(FrameTimer::Get().GetDeltaSeconds());
     if (manifestRequest_.IsStarted()) {
         if (manifestRequest_.IsDone()) {
             LeaveSplash();
             return;
         }
-    } else if (IsSplashOver(splashTimer_, ProcessAssets())) {
+    } else if (splash_.IsOver(ProcessAssets())) {
         StartManifestRequest();
     }
     // The splash stays up while the request runs, so the window is drawn and answers.
-    DrawSplash(splashTimer_);
+    splash_.Draw();
 }
 
 void DownloadManagerInterface::StartManifestRequest() {
@@ -175,7 +225,7 @@ void DownloadManagerInterface::LeaveSplash() {
     window->SetOpacity(0.0f);
     const auto core = GetDownloadCore();
     // The download screens fade the window back in either way.
-    if (manifestAccepted_) {
+    if (ScreenAfter(CurrentOutcome()) != WindowScreen::RequestFailed) {
         core->StartDownload();
         state_ = ScreenState::Downloading;
     } else {
@@ -189,75 +239,24 @@ void DownloadManagerInterface::LeaveSplash() {
     window->Center();
 }
 
-// Fades the window in over 100 frames when it starts out transparent.
-static void FadeWindow(float& fade, bool& fadesWindow) {
-    IApplicationWindow* window = GetApplicationWindow();
-    if (fade == 0.0f) {
-        fadesWindow = window->GetOpacity() != 1.0f;
-    }
-    // Once faded in, the opacity is left alone: every change is a round trip to the display.
-    if (fadesWindow && fade < 1.0f) {
-        window->SetOpacity(fade);
-    } else if (fadesWindow) {
-        window->SetOpacity(1.0f);
-        fadesWindow = false;
-    }
-}
-
 bool DownloadManagerInterface::RunDownloading() {
-    FadeWindow(downloadingFade_, downloadingFadesWindow_);
-    DrawBackground(true, downloadingFade_);
+    WindowFadeIn& fade = progress_.Fade();
+    fade.Apply();
+    slideshow_.Draw(assets_.GetMediaTextures(), true, fade.Alpha());
     bool keepRunning = true;
-    if (GetDownloadCore()->IsFinished() && GetErrorCount() != 0) {
-        keepRunning = DrawDownloadErrorScreen();
+    if (ScreenAfter(CurrentOutcome()) == WindowScreen::DownloadError) {
+        keepRunning = downloadError_.Draw(GetCoreTexture("logo_background"), drag_);
     } else {
-        DrawProgress(downloadingFade_);
+        const float now = FrameTimer::Get().GetElapsedSeconds();
+        progress_.Draw(GetProgressSnapshot(progress_.FiguresDue(now)), now,
+                       GetCoreTexture("logo_background"), edition_, drag_,
+                       [] { return GetDownloadCore()->TogglePause(); });
     }
     if (keepRunning) {
-        keepRunning = !DrawTitleButtons();
+        keepRunning = !TitleBar::Draw(drag_);
     }
-    downloadingFade_ = std::min(downloadingFade_ + 0.01f, 1.0f);
+    fade.Advance();
     return keepRunning;
-}
-
-bool DownloadManagerInterface::RunRequestFailed() {
-    FadeWindow(requestFailedFade_, requestFailedFadesWindow_);
-    bool keepRunning = DrawRequestFailedScreen();
-    if (keepRunning) {
-        keepRunning = !DrawTitleButtons();
-    }
-    requestFailedFade_ = std::min(requestFailedFade_ + 0.01f, 1.0f);
-    return keepRunning;
-}
-
-void DownloadManagerInterface::HandleWindowMove() {
-    if (state_ == ScreenState::Splash) {
-        movedThisFrame_ = false;
-        return;
-    }
-    const ImGuiIO& io = ImGui::GetIO();
-    if (ImGui::IsMouseClicked(ImGuiMouseButton_Left) && ImGui::IsWindowHovered() &&
-        !widgetHovered_) {
-        grabOffsetX_ = io.MousePos.x;
-        grabOffsetY_ = io.MousePos.y;
-        dragging_ = true;
-        LogMessage("activate moving %u", static_cast<unsigned>(FrameTimer::Get().GetFrameCount()));
-    }
-    if (!ImGui::IsAnyMouseDown()) {
-        dragging_ = false;
-    }
-    if (ImGui::IsMouseDown(ImGuiMouseButton_Left) && dragging_ && !widgetHovered_) {
-        int x = 0;
-        int y = 0;
-        if (!GetApplicationWindow()->GetCursorScreenPosition(x, y)) {
-            return;
-        }
-        GetApplicationWindow()->SetPosition(x - static_cast<int>(grabOffsetX_),
-                                            y - static_cast<int>(grabOffsetY_));
-        movedThisFrame_ = true;
-        return;
-    }
-    movedThisFrame_ = false;
 }
 
 }  // namespace vesk

@@ -1,17 +1,24 @@
 // The interface controller: the one full-window UI window drawn every frame and its screen
 // flow (logo splash while the interface pictures load, the manifest request, then the
-// progress or download error screen, or the request-failed screen), the custom title-bar
-// buttons, dragging of the borderless window, and the only link to the download engine.
-// UI thread only, except Init, which is the asset thread's body.
+// progress or download error screen, or the request-failed screen), and the only link to
+// the download engine. The screens, the title bar and the window's dragging are parts it
+// owns and draws. UI thread only, except Init, which is the asset thread's body.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "Interface/BackgroundCall.h"
+#include "Interface/DownloadErrorScreen.h"
 #include "Interface/InterfaceAssets.h"
+#include "Interface/ProgressScreen.h"
+#include "Interface/ProgressSnapshot.h"
+#include "Interface/RequestFailedScreen.h"
 #include "Interface/Slideshow.h"
+#include "Interface/SplashScreen.h"
+#include "Interface/WindowDrag.h"
 
 namespace DownloadSystem {
 class DownloadCore;
@@ -24,7 +31,22 @@ class Texture;
 // The one download engine facade of the process, created on first use.
 std::shared_ptr<DownloadSystem::DownloadCore> GetDownloadCore();
 
+// After Exit the window stays this long at most for the log report to be sent, so the
+// process ends in time whatever the service does.
+inline constexpr std::chrono::seconds LogReportDeadline{10};
+
 enum class ScreenState { Splash, Downloading, RequestFailed };
+
+// What the engine has told the window so far.
+struct EngineOutcome {
+    bool manifestAnswered = false;  // the manifest request has ended
+    bool manifestAccepted = false;
+    bool downloadFinished = false;  // the download was started and has ended (either way)
+    std::size_t errorCount = 0;     // errors logged so far
+};
+
+// The screen the window shows after an outcome; Closed: the window closes (setup runs).
+enum class WindowScreen { Splash, Progress, DownloadError, RequestFailed, Closed };
 
 class DownloadManagerInterface {
 public:
@@ -55,54 +77,40 @@ public:
     ScreenState GetState() const { return state_; }
     int GetEdition() const { return edition_; }
 
+    // The screen flow's rule: the splash until the manifest request has ended, the
+    // request-failed screen when it was refused, then the progress screen until the
+    // download ends, and then the error screen when errors were logged; without them the
+    // window closes.
+    static WindowScreen ScreenAfter(const EngineOutcome& outcome);
+
+    // The progress screen's figures from the engine, in one go; the table's figures only
+    // when `withFigures` (reading the speed advances its meter).
+    ProgressSnapshot GetProgressSnapshot(bool withFigures);
+
 private:
     void RunSplash();
     void StartManifestRequest();
     void LeaveSplash();
     // After Exit: starts the log report once; true while the window is to stay open for it.
     bool KeepOpenForLogReport();
-    const std::string& ErrorScreenText();
-    void DrawSplash(float fade);
     bool RunDownloading();
-    bool RunRequestFailed();
-    void DrawBackground(bool showTagline, float alpha);
-    void DrawProgress(float alpha);
-    bool DrawDownloadErrorScreen();
-    bool DrawRequestFailedScreen();
-    // The error screens' Exit button centred on column `cx`; true when clicked.
-    // The Exit button's outline and label: white on the grey screen, dark on a white panel.
-    enum class ExitInk { White, Dark };
-    bool DrawExitButton(float cx, ExitInk ink);
-    bool DrawTitleButtons();
-    void HandleWindowMove();
-    // A custom button: registers the rectangle under `id` and updates widgetHovered_.
-    // Returns whether it was clicked; `hovered` and `held` tell how to draw it.
-    bool CustomButton(const char* id, float x, float y, float width, float height, bool& hovered,
-                      bool& held);
+    // The outcome as the engine reports it now, once the manifest was answered.
+    EngineOutcome CurrentOutcome() const;
 
     ScreenState state_ = ScreenState::Splash;
-    bool movedThisFrame_ = false;
-    bool dragging_ = false;
-    bool widgetHovered_ = false;
     bool setupDone_ = false;
     int edition_ = 0;
-    float grabOffsetX_ = 0.0f;
-    float grabOffsetY_ = 0.0f;
-    float progress_ = 0.0f;
-    float splashTimer_ = 0.0f;
-    float downloadingFade_ = 0.0f;
-    bool downloadingFadesWindow_ = false;
-    float requestFailedFade_ = 0.0f;
-    bool requestFailedFadesWindow_ = false;
     std::chrono::steady_clock::time_point setupTime_{};
     bool assetsGivenUp_ = false;
     BackgroundCall manifestRequest_;
     bool manifestAccepted_ = false;  // written by the request's thread before it is done
     BackgroundCall logReport_;
-    bool errorScreenTextChosen_ = false;
-    std::string errorScreenText_;
+    WindowDrag drag_;
+    SplashScreen splash_;
     Slideshow slideshow_;
-    std::shared_ptr<Texture> logo_;
+    ProgressScreen progress_;
+    DownloadErrorScreen downloadError_;
+    RequestFailedScreen requestFailed_;
     InterfaceAssets assets_;
 };
 

@@ -8,14 +8,13 @@
 #include <cmath>
 #include <cstdint>
 
-#include "DownloadSystem/DownloadCore.h"
 #include "Interface/CoreUI.h"
-#include "Interface/DownloadManagerInterface.h"
 #include "Interface/IApplicationWindow.h"
+#include "Interface/ProgressSnapshot.h"
 #include "Interface/ScreenStyle.h"
 #include "Interface/Texture.h"
+#include "Interface/WindowDrag.h"
 #include "Support/Formatting.h"
-#include "Support/FrameTimer.h"
 #include "Support/StringUtils.h"
 
 namespace vesk {
@@ -24,19 +23,6 @@ namespace {
 
 constexpr const char* PlayGlyph = "\xef\x81\x8b";   // U+F04B
 constexpr const char* PauseGlyph = "\xef\x81\x8c";  // U+F04C
-
-// The table's figures as last read; they live for the whole process.
-struct Figures {
-    bool refreshed = false;
-    float lastRefresh = 0.0f;
-    std::string folderText;
-    std::uint64_t totalBytes = 0;
-    std::uint64_t bytesDone = 0;
-    std::uint32_t speed = 0;
-    DownloadSystem::RemainingTime remaining;
-};
-
-Figures figures;
 
 void DrawHeaderImage(const std::shared_ptr<Texture>& header, float windowWidth) {
     if (!header) {
@@ -75,7 +61,10 @@ std::string FormatRemainingTime(const DownloadSystem::RemainingTime& remaining) 
            "m : " + std::to_string(remaining.seconds) + "s";
 }
 
-void DownloadManagerInterface::DrawProgress(float alpha) {
+void ProgressScreen::Draw(const ProgressSnapshot& snapshot, float now,
+                          const std::shared_ptr<Texture>& header, int edition, WindowDrag& drag,
+                          const std::function<bool()>& togglePause) {
+    const float alpha = fade_.Alpha();
     IApplicationWindow* window = GetApplicationWindow();
     if (!CoreUI::Get()->IsInitialized() || window == nullptr) {
         return;
@@ -84,10 +73,10 @@ void DownloadManagerInterface::DrawProgress(float alpha) {
     const float H = static_cast<float>(window->GetHeight());
     ImDrawList* draw = ImGui::GetWindowDrawList();
 
-    DrawHeaderImage(GetCoreTexture("logo_background"), W);
+    DrawHeaderImage(header, W);
 
     const std::string heading =
-        std::string("Please wait while we download Sorvan") + (edition_ != 0 ? " Oskel..." : "...");
+        std::string("Please wait while we download Sorvan") + (edition != 0 ? " Oskel..." : "...");
     const ImVec2 headingSize = MeasureText(3, 20.0f, heading.c_str());
     DrawText(3, 20.0f, ImVec2(W * 0.75f - headingSize.x / 2.0f, 369.0f), DarkText(alpha),
              heading.c_str());
@@ -119,16 +108,13 @@ void DownloadManagerInterface::DrawProgress(float alpha) {
         draw->PopClipRect();
     }
 
-    const auto core = GetDownloadCore();
-    const auto& manager = core->GetManager();
-    if (!manager) {
+    if (!snapshot.hasManager) {
         return;
     }
-    if (manager->IsVerifying()) {
+    if (snapshot.verifying) {
         // Verification may move the bar back: it shows its own percentage.
-        progress_ =
-            std::clamp(static_cast<float>(manager->GetVerifyPercent()) / 100.0f, 0.0f, 1.0f);
-        const std::u16string file = manager->GetCurrentFileName();
+        progress_ = std::clamp(static_cast<float>(snapshot.verifyPercent) / 100.0f, 0.0f, 1.0f);
+        const std::u16string& file = snapshot.currentFile;
         const std::string text = file.empty() ? std::string("Verifying setup...")
                                               : "Verifying file: " + StringUtils::ToNarrow(file);
         const float wrap = ImGui::GetWindowWidth() / 2.0f;
@@ -138,40 +124,38 @@ void DownloadManagerInterface::DrawProgress(float alpha) {
         return;
     }
 
-    const float now = FrameTimer::Get().GetElapsedSeconds();
-    if (!figures.refreshed) {
-        figures.refreshed = true;
-        figures.lastRefresh = now;
+    if (!refreshed_) {
+        refreshed_ = true;
+        lastRefresh_ = now;
     }
-    if (now - figures.lastRefresh > 1.0f) {
-        figures.folderText = StringUtils::ToNarrow(core->GetExecutableFolder());
-        figures.totalBytes = manager->GetTotalBytes();
-        figures.bytesDone = manager->GetDownloadedBytes();
-        figures.speed = core->GetSpeed();
-        figures.remaining = core->GetRemainingTime();
-        figures.lastRefresh = now;
+    if (snapshot.figuresRead) {
+        folderText_ = StringUtils::ToNarrow(snapshot.folder);
+        totalBytes_ = snapshot.totalBytes;
+        bytesDone_ = snapshot.bytesDone;
+        speed_ = snapshot.speed;
+        remaining_ = snapshot.remaining;
+        lastRefresh_ = now;
         // The bar never moves back while downloading.
-        progress_ = std::max(
-            progress_,
-            std::clamp(static_cast<float>(manager->GetProgressPercent()) / 100.0f, 0.0f, 1.0f));
+        progress_ =
+            std::max(progress_,
+                     std::clamp(static_cast<float>(snapshot.progressPercent) / 100.0f, 0.0f, 1.0f));
     }
 
-    const char* glyph = core->IsPaused() ? PlayGlyph : PauseGlyph;
+    const char* glyph = snapshot.paused ? PlayGlyph : PauseGlyph;
     const ImVec2 glyphSize = MeasureText(3, 20.0f, glyph);
     const ImVec2 glyphAt(W - glyphSize.x - 8.0f, H - glyphSize.y - 6.0f);
     bool hovered = false;
     bool held = false;
-    if (CustomButton("PAUSE_BUTTON", glyphAt.x, glyphAt.y, glyphSize.x, glyphSize.y, hovered,
-                     held)) {
-        core->TogglePause();
-        glyph = core->IsPaused() ? PlayGlyph : PauseGlyph;
+    if (drag.Button("PAUSE_BUTTON", glyphAt.x, glyphAt.y, glyphSize.x, glyphSize.y, hovered,
+                    held)) {
+        glyph = togglePause() ? PlayGlyph : PauseGlyph;
     }
     DrawText(3, 20.0f, glyphAt, hovered ? Accent(alpha) : DarkText(alpha), glyph);
 
-    const std::string total = FormatByteSize(figures.totalBytes);
-    const std::string done = FormatByteSize(figures.bytesDone);
-    const std::string speed = FormatByteSize(figures.speed) + "/s";
-    const std::string remaining = FormatRemainingTime(figures.remaining);
+    const std::string total = FormatByteSize(totalBytes_);
+    const std::string done = FormatByteSize(bytesDone_);
+    const std::string speed = FormatByteSize(speed_) + "/s";
+    const std::string remaining = FormatRemainingTime(remaining_);
     ImGui::PushStyleColor(ImGuiCol_Text, DarkText(alpha));
     ImGui::SetCursorPos(ImVec2(bar.left, 490.0f));
     ImGui::BeginGroup();
@@ -182,8 +166,8 @@ void DownloadManagerInterface::DrawProgress(float alpha) {
     ImGui::EndGroup();
     ImGui::SetCursorPos(ImVec2(bar.left + 145.0f, 490.0f));
     ImGui::BeginGroup();
-    for (const std::string* value : {static_cast<const std::string*>(&figures.folderText), &total,
-                                     &done, &speed, &remaining}) {
+    for (const std::string* value :
+         {static_cast<const std::string*>(&folderText_), &total, &done, &speed, &remaining}) {
         ImGui::TextUnformatted(value->c_str());
     }
     ImGui::EndGroup();

@@ -3,13 +3,19 @@
 // rules of the panel are here so they can be checked without a window.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
-namespace DownloadSystem {
-struct RemainingTime;
-}
+#include "DownloadSystem/SpeedMeter.h"
+#include "Interface/WindowFadeIn.h"
 
 namespace vesk {
+
+struct ProgressSnapshot;
+class Texture;
+class WindowDrag;
 
 // The bar's geometry for a window `windowWidth` wide: 40 % of it, centred on the right half.
 struct ProgressBarLayout {
@@ -30,5 +36,33 @@ bool IsPercentTextDark(const ProgressBarLayout& bar, float progress, float textW
 
 // "1h : 2m : 5s": plain decimals without padding.
 std::string FormatRemainingTime(const DownloadSystem::RemainingTime& remaining);
+
+// The panel's state: the bar's position and the table's figures as last read (at most once
+// a second), and the fade-in of the download screens (the slideshow beside the panel, and
+// the error screen that replaces it, go by the same fade).
+class ProgressScreen {
+public:
+    WindowFadeIn& Fade() { return fade_; }
+
+    // Whether the next snapshot is to read the table's figures (at `now`, the frame clock's
+    // elapsed seconds).
+    bool FiguresDue(float now) const { return refreshed_ && now - lastRefresh_ > 1.0f; }
+
+    // Draws the panel from `snapshot`. `togglePause` pauses or resumes the download and
+    // returns the new pause state.
+    void Draw(const ProgressSnapshot& snapshot, float now, const std::shared_ptr<Texture>& header,
+              int edition, WindowDrag& drag, const std::function<bool()>& togglePause);
+
+private:
+    float progress_ = 0.0f;
+    bool refreshed_ = false;
+    float lastRefresh_ = 0.0f;
+    std::string folderText_;
+    std::uint64_t totalBytes_ = 0;
+    std::uint64_t bytesDone_ = 0;
+    std::uint32_t speed_ = 0;
+    DownloadSystem::RemainingTime remaining_;
+    WindowFadeIn fade_;
+};
 
 }  // namespace vesk

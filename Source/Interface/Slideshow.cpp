@@ -7,7 +7,6 @@
 #include <cmath>
 
 #include "Interface/CoreUI.h"
-#include "Interface/DownloadManagerInterface.h"
 #include "Interface/IApplicationWindow.h"
 #include "Interface/ScreenStyle.h"
 #include "Interface/Texture.h"
@@ -48,24 +47,23 @@ float Slideshow::Ease() const {
     return 0.5f * (1.0f + std::sin(3.1415926f * (crossfade_ - 0.5f)));
 }
 
-void DownloadManagerInterface::DrawBackground(bool showTagline, float alpha) {
+void Slideshow::Draw(const std::vector<std::shared_ptr<Texture>>& media, bool showTagline,
+                     float alpha) {
     if (!CoreUI::Get()->IsInitialized()) {
         return;
     }
     ImDrawList* draw = ImGui::GetWindowDrawList();
-    const auto& media = assets_.GetMediaTextures();
     if (media.size() > 1) {
-        slideshow_.Advance(FrameTimer::Get().GetDeltaSeconds(), media.size());
-        const float e = slideshow_.Ease();
+        Advance(FrameTimer::Get().GetDeltaSeconds(), media.size());
+        const float e = Ease();
         const auto slot = [&media](int index) {
             return media[static_cast<std::size_t>(index) % media.size()];
         };
         const ImVec2 min(0.0f, 0.0f);
         const ImVec2 max(PanelWidth, PanelHeight);
-        draw->AddImage(slot(slideshow_.SlotA())->GetHandle(), min, max, ImVec2(0, 0), ImVec2(1, 1),
+        draw->AddImage(slot(SlotA())->GetHandle(), min, max, ImVec2(0, 0), ImVec2(1, 1),
                        White(1.0f - e));
-        draw->AddImage(slot(slideshow_.SlotB())->GetHandle(), min, max, ImVec2(0, 0), ImVec2(1, 1),
-                       White(e));
+        draw->AddImage(slot(SlotB())->GetHandle(), min, max, ImVec2(0, 0), ImVec2(1, 1), White(e));
     }
     if (showTagline) {
         IApplicationWindow* window = GetApplicationWindow();

@@ -1,10 +1,15 @@
 // The left panel's slideshow: which two media pictures are shown and how far the eased
 // crossfade between them has come. Each slide stays 15 seconds; a crossfade takes one.
+// Drawn with the tagline framed over it.
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <vector>
 
 namespace vesk {
+
+class Texture;
 
 class Slideshow {
 public:
@@ -20,6 +25,10 @@ public:
     float Crossfade() const { return crossfade_; }
     // The in-out sine easing of the crossfade.
     float Ease() const;
+
+    // Advances by the frame's time and draws the left panel: the two pictures crossfading
+    // (with at least two `media` pictures) and, when `showTagline`, the tagline at `alpha`.
+    void Draw(const std::vector<std::shared_ptr<Texture>>& media, bool showTagline, float alpha);
 
 private:
     int currentSlide_ = 0;

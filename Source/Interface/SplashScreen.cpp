@@ -1,23 +1,26 @@
-// The splash: the compiled-in logo on white, the window shrunk to the logo and fading in.
 #include "SplashScreen.h"
 
 #include <imgui.h>
 
 #include <algorithm>
 
-#include "Interface/DownloadManagerInterface.h"
 #include "Interface/IApplicationWindow.h"
+#include "Interface/Logo.h"
 #include "Interface/ScreenStyle.h"
 #include "Interface/Texture.h"
 
 namespace vesk {
 
-void DownloadManagerInterface::DrawSplash(float fade) {
+void SplashScreen::LoadLogo() {
+    logo_ = CreateTexture("logo", Embedded::LogoPixels, Embedded::LogoWidth, Embedded::LogoHeight);
+}
+
+void SplashScreen::Draw() const {
     IApplicationWindow* window = GetApplicationWindow();
     if (window == nullptr || !logo_) {
         return;
     }
-    window->SetOpacity(std::min(fade, 1.0f));
+    window->SetOpacity(std::min(timer_, 1.0f));
     window->SetSize(logo_->GetWidth(), logo_->GetHeight());
     window->Center();
     const ImVec2 size(static_cast<float>(logo_->GetWidth()),

@@ -1,9 +1,10 @@
 // The screens' rules that need no window: the splash's timing, the slideshow's order and
 // crossfade, the progress bar's geometry and percentage colour, the remaining-time text and
-// the download error screen's text.
+// the download error screen's text, and which screen follows an engine outcome.
 #include <gtest/gtest.h>
 
 #include "DownloadSystem/SpeedMeter.h"
+#include "Interface/DownloadManagerInterface.h"
 #include "Interface/ErrorScreenText.h"
 #include "Interface/ProgressScreen.h"
 #include "Interface/Slideshow.h"
@@ -139,6 +140,29 @@ TEST(ErrorScreenTextTest, SaysWhyOrThatSetupWasStarted) {
     log.push_back({{"error_number", -32763}});
     EXPECT_TRUE(WasSetupStartedAfterErrors(log));
     EXPECT_FALSE(WasSetupStartedAfterErrors(nlohmann::json::object()));
+}
+
+// Errors logged on the way never decide the screen alone: a refused manifest always sends
+// the user to support, and errors that the passes resolved still show once the download ended.
+TEST(ScreenFlowTest, ScreenFollowsTheManifestThenTheDownloadsEnd) {
+    struct Row {
+        const char* name;
+        EngineOutcome outcome;
+        WindowScreen screen;
+    };
+    const std::vector<Row> rows = {
+        {"request under way", {false, false, false, 3}, WindowScreen::Splash},
+        {"manifest refused", {true, false, false, 0}, WindowScreen::RequestFailed},
+        {"manifest refused with errors", {true, false, true, 2}, WindowScreen::RequestFailed},
+        {"downloading", {true, true, false, 0}, WindowScreen::Progress},
+        {"downloading after errors", {true, true, false, 4}, WindowScreen::Progress},
+        {"ended cleanly", {true, true, true, 0}, WindowScreen::Closed},
+        {"ended with errors", {true, true, true, 1}, WindowScreen::DownloadError},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(DownloadManagerInterface::ScreenAfter(row.outcome), row.screen);
+    }
 }
 
 }  // namespace
