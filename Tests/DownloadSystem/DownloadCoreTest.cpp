@@ -16,6 +16,7 @@
 #include <set>
 
 #include "DownloadSystem/FileDownload.h"
+#include "EngineCase.h"
 #include "EngineFixture.h"
 #include "FileSizeLimit.h"
 #include "Servers/ConnectProxy.h"
@@ -41,60 +42,33 @@ TEST_F(DownloadCoreTest, NamesComeFromTheProgramFile) {
     EXPECT_EQ(DownloadCore::GetReleaseName(), u"plain");
 }
 
-TEST_F(DownloadCoreTest, DownloadsVerifiesAndStartsSetupThenKeepsCompleteFiles) {
-    AddSetupProgram();
-    AddFile("Data-1a.bin", PatternBytes(200 * 1024));
-    AddFile("Data-2b.bin", PatternBytes(50 * 1024 + 7));
-    {
-        DownloadCore core;
-        RunDownload(core);
-        EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
-        for (const auto& [name, bytes] : files_) {
-            EXPECT_EQ(ReadFile(Local(name)), bytes) << name;
-        }
-        EXPECT_EQ(core.GetManager()->GetTotalBytes(), files_["Data-1a.bin"].size() +
-                                                          files_["Data-2b.bin"].size() +
-                                                          files_["Setup.exe"].size());
-        EXPECT_EQ(core.GetManager()->GetProgressPercent(), 100);
-        // Setup ran in the download folder.
+// The release the shared engine cases meet here: a setup program and two data files.
+class InProcessRelease : public EngineFixture {
+public:
+    static constexpr bool CountsRequests = true;
+
+protected:
+    void SetUp() override {
+        EngineFixture::SetUp();
+        AddSetupProgram();
+        AddFile("Data-1a.bin", PatternBytes(200 * 1024));
+        AddFile("Data-2b.bin", PatternBytes(50 * 1024 + 7));
+    }
+    std::map<std::string, std::string> Published() const { return files_; }
+    // Setup ran in the download folder.
+    void ExpectSetupRan() const {
         EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
     }
+    void ForgetSetupRun() const { fs::remove(root_ / "setup-ran.txt"); }
+    void ClearRequests() { content_.ClearRequests(); }
     // The SAS token travels verbatim after the object name.
-    const auto requests = content_.RequestsTo("/Rel/Data-1a.bin");
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].target, std::string("/Rel/Data-1a.bin") + Sas);
-
-    // Second run: everything is complete on disk, nothing is fetched.
-    content_.ClearRequests();
-    fs::remove(root_ / "setup-ran.txt");
-    {
-        DownloadCore core;
-        RunDownload(core);
-        EXPECT_TRUE(vesk::GetErrorMessages().empty());
-        EXPECT_EQ(core.GetManager()->GetBytesReceived(), 0u);
+    void ExpectSignedFileTargets() const {
+        const auto requests = content_.RequestsTo("/Rel/Data-1a.bin");
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].target, std::string("/Rel/Data-1a.bin") + Sas);
     }
-    for (const auto& [name, bytes] : files_) {
-        EXPECT_EQ(FileRequests(name), 0u) << name;
-    }
-
-    // One damaged and one missing file: exactly those two are fetched again.
-    content_.ClearRequests();
-    std::string damaged = files_["Data-1a.bin"];
-    damaged[1000] ^= 0x5A;
-    WriteFile(Local("Data-1a.bin"), damaged);
-    fs::remove(Local("Data-2b.bin"));
-    {
-        DownloadCore core;
-        RunDownload(core);
-        EXPECT_TRUE(vesk::GetErrorMessages().empty());
-    }
-    EXPECT_EQ(FileRequests("Data-1a.bin"), 1u);
-    EXPECT_EQ(FileRequests("Data-2b.bin"), 1u);
-    EXPECT_EQ(FileRequests("Setup.exe"), 0u);
-    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
-    // The engine's own deletion of the damaged copy is not reported as foreign.
-    EXPECT_EQ(vesk::GetLogEntries().dump().find("was deleted but it was not"), std::string::npos);
-}
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(DownloadCoreTest, EngineCase, InProcessRelease);
 
 // Behind a company proxy: the manifest form, the list, the files and the log report all
 // pass through the tunnel, and the run ends as it would without the proxy.
