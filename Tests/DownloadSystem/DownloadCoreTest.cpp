@@ -15,8 +15,8 @@
 #include <optional>
 #include <set>
 
-#include "Configuration.h"
 #include "DownloadSystem/FileDownload.h"
+#include "EngineCase.h"
 #include "EngineFixture.h"
 #include "FileSizeLimit.h"
 #include "Servers/ConnectProxy.h"
@@ -42,60 +42,33 @@ TEST_F(DownloadCoreTest, NamesComeFromTheProgramFile) {
     EXPECT_EQ(DownloadCore::GetReleaseName(), u"plain");
 }
 
-TEST_F(DownloadCoreTest, DownloadsVerifiesAndStartsSetupThenKeepsCompleteFiles) {
-    AddSetupProgram();
-    AddFile("Data-1a.bin", PatternBytes(200 * 1024));
-    AddFile("Data-2b.bin", PatternBytes(50 * 1024 + 7));
-    {
-        DownloadCore core;
-        RunDownload(core);
-        EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
-        for (const auto& [name, bytes] : files_) {
-            EXPECT_EQ(ReadFile(Local(name)), bytes) << name;
-        }
-        EXPECT_EQ(core.GetManager()->GetTotalBytes(), files_["Data-1a.bin"].size() +
-                                                          files_["Data-2b.bin"].size() +
-                                                          files_["Setup.exe"].size());
-        EXPECT_EQ(core.GetManager()->GetProgressPercent(), 100);
-        // Setup ran in the download folder.
+// The release the shared engine cases meet here: a setup program and two data files.
+class InProcessRelease : public EngineFixture {
+public:
+    static constexpr bool CountsRequests = true;
+
+protected:
+    void SetUp() override {
+        EngineFixture::SetUp();
+        AddSetupProgram();
+        AddFile("Data-1a.bin", PatternBytes(200 * 1024));
+        AddFile("Data-2b.bin", PatternBytes(50 * 1024 + 7));
+    }
+    std::map<std::string, std::string> Published() const { return files_; }
+    // Setup ran in the download folder.
+    void ExpectSetupRan() const {
         EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
     }
+    void ForgetSetupRun() const { fs::remove(root_ / "setup-ran.txt"); }
+    void ClearRequests() { content_.ClearRequests(); }
     // The SAS token travels verbatim after the object name.
-    const auto requests = content_.RequestsTo("/Rel/Data-1a.bin");
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].target, std::string("/Rel/Data-1a.bin") + Sas);
-
-    // Second run: everything is complete on disk, nothing is fetched.
-    content_.ClearRequests();
-    fs::remove(root_ / "setup-ran.txt");
-    {
-        DownloadCore core;
-        RunDownload(core);
-        EXPECT_TRUE(vesk::GetErrorMessages().empty());
-        EXPECT_EQ(core.GetManager()->GetBytesReceived(), 0u);
+    void ExpectSignedFileTargets() const {
+        const auto requests = content_.RequestsTo("/Rel/Data-1a.bin");
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].target, std::string("/Rel/Data-1a.bin") + Sas);
     }
-    for (const auto& [name, bytes] : files_) {
-        EXPECT_EQ(FileRequests(name), 0u) << name;
-    }
-
-    // One damaged and one missing file: exactly those two are fetched again.
-    content_.ClearRequests();
-    std::string damaged = files_["Data-1a.bin"];
-    damaged[1000] ^= 0x5A;
-    WriteFile(Local("Data-1a.bin"), damaged);
-    fs::remove(Local("Data-2b.bin"));
-    {
-        DownloadCore core;
-        RunDownload(core);
-        EXPECT_TRUE(vesk::GetErrorMessages().empty());
-    }
-    EXPECT_EQ(FileRequests("Data-1a.bin"), 1u);
-    EXPECT_EQ(FileRequests("Data-2b.bin"), 1u);
-    EXPECT_EQ(FileRequests("Setup.exe"), 0u);
-    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
-    // The engine's own deletion of the damaged copy is not reported as foreign.
-    EXPECT_EQ(vesk::GetLogEntries().dump().find("was deleted but it was not"), std::string::npos);
-}
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(DownloadCoreTest, EngineCase, InProcessRelease);
 
 // Behind a company proxy: the manifest form, the list, the files and the log report all
 // pass through the tunnel, and the run ends as it would without the proxy.
@@ -154,82 +127,6 @@ TEST_F(DownloadCoreTest, ManifestRequestCarriesItsHeadersAndForm) {
     EXPECT_EQ(manager.GetSasToken(), Wide(Sas));
     EXPECT_EQ(manager.GetDownloadSubdir(), u"Rel");
     EXPECT_EQ(manager.GetFileSuffix(), u"_P1");
-}
-
-TEST_F(DownloadCoreTest, ManifestFailuresGiveTheConnectionProblemText) {
-    const std::u16string expected = u"There is a problem with the connection.\r\nRead " +
-                                    std::u16string(Configuration::ConnectionFaqPage) +
-                                    u" for solutions.";
-    std::u16string error;
-
-    SetManifest(TestServers::Reply::Text(200, "{\"error_info\": \"Release withdrawn\"}"));
-    EXPECT_FALSE(DownloadCore().RequestDownload(error));
-    EXPECT_EQ(error, expected);
-
-    SetManifest(TestServers::Reply::Text(500, "{}"));
-    EXPECT_FALSE(DownloadCore().RequestDownload(error));
-    EXPECT_EQ(error, expected);
-
-    // Only a text counts as an error; anything else is a reply without members.
-    SetManifest(TestServers::Reply::Text(200, "{\"error_info\": 5}"));
-    DownloadCore core;
-    EXPECT_TRUE(core.RequestDownload(error));
-    EXPECT_TRUE(error.empty());
-    EXPECT_EQ(core.GetManager()->GetHostName(), u"");
-}
-
-TEST_F(DownloadCoreTest, AListAnswered404EndsWithTheNoLongerOfferedMessage) {
-    AddFile("Data-1a.bin", PatternBytes(1000));
-    content_.SetReply(ListPath(), TestServers::Reply::Text(404, "gone"));
-    DownloadCore core;
-    RunDownload(core);
-    EXPECT_TRUE(HasErrorMessage(
-        "This version of Sorvan can no longer be downloaded.\r\nPlease download the latest "
-        "version you received in an e-mail message"));
-    EXPECT_EQ(FileRequests("Data-1a.bin"), 0u);
-    EXPECT_FALSE(fs::exists(Local("Data-1a.bin")));
-}
-
-TEST_F(DownloadCoreTest, AListThatChangesOnEveryFetchIsGivenUp) {
-    AddSetupProgram();
-    AddFile("Data-1a.bin", PatternBytes(1000));
-    // Every answer differs from the one before, so no two fetches ever agree.
-    std::atomic<int> served{0};
-    content_.SetHandler(ListPath(), [this, &served](const TestServers::RecordedRequest&) {
-        const int n = ++served;
-        return TestServers::Reply::Text(
-            200, ListText() + "Extra-" + std::to_string(n) + ".bin\r\n1\r\n0;");
-    });
-    DownloadCore core;
-    RunDownload(core);
-
-    EXPECT_TRUE(HasErrorMessage("changed on every fetch"));
-    EXPECT_EQ(content_.RequestsTo(ListPath()).size(),
-              2u * static_cast<std::size_t>(DownloadManager::MaxListFetchRounds));
-    EXPECT_EQ(FileRequests("Data-1a.bin"), 0u);
-    EXPECT_FALSE(fs::exists(Local("Data-1a.bin")));
-    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
-}
-
-TEST_F(DownloadCoreTest, AFileThatNeverVerifiesEndsAfterEightPasses) {
-    AddSetupProgram();
-    TestServers::Reply corrupted;
-    corrupted.corruptAt = {100};
-    AddFile("Data-1a.bin", PatternBytes(4000), corrupted);
-    DownloadCore core;
-    RunDownload(core);
-
-    EXPECT_TRUE(
-        HasErrorMessage("Maximum download attempts exceeded. If there are no network or "
-                        "file errors, it could be that the files are removed from disk "
-                        "after writing"));
-    EXPECT_EQ(vesk::GetUserMessage(),
-              "Downloading setup failed. You are now directed to our Support Center for help.");
-    // Eight passes, each fetching the file with the worker's four attempts.
-    EXPECT_EQ(FileRequests("Data-1a.bin"), 8u * 4u);
-    EXPECT_EQ(WaitForFile(root_ / "opened.txt"),
-              vesk::StringUtils::ToNarrow(Configuration::SupportArticlePage) + "\n");
-    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
 }
 
 TEST_F(DownloadCoreTest, SetupThatIsMissingOrCannotStartIsExplained) {
@@ -335,43 +232,6 @@ TEST_F(DownloadCoreTest, AStopDuringVerificationDoesNotStartSetup) {
     EXPECT_FALSE(fs::exists(root_ / "opened.txt"));
 }
 
-TEST_F(DownloadCoreTest, ACutListIsNeverTakenAsTheWholeList) {
-    AddSetupProgram();
-    AddFile("Data-1a.bin", PatternBytes(1000));
-    // Every fetch is cut at the same byte, after the first entry: both fetches would agree.
-    TestServers::Reply cut = TestServers::Reply::Text(200, ListText());
-    cut.dropAfter = ListText().find(';') + 1;
-    content_.SetReply(ListPath(), cut);
-    DownloadCore core;
-    RunDownload(core);
-
-    EXPECT_TRUE(HasLogEntry("the file list Sorvan_9_4.txt could not be fetched completely"));
-    EXPECT_TRUE(HasErrorMessage("Maximum download attempts exceeded"));
-    // Each pass makes one fetch of four attempts; nothing is fetched or started.
-    EXPECT_EQ(content_.RequestsTo(ListPath()).size(), 8u * 4u);
-    EXPECT_EQ(FileRequests("Setup.exe"), 0u);
-    EXPECT_TRUE(fs::is_empty(programFolder_));
-    EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
-}
-
-TEST_F(DownloadCoreTest, AListThatFailsForAWhileCostsOnlyPasses) {
-    AddSetupProgram();
-    AddFile("Data-1a.bin", PatternBytes(1000));
-    // The first fetch's four attempts are cut, then the list comes whole.
-    TestServers::Reply cut = TestServers::Reply::Text(200, ListText());
-    cut.dropAfter = ListText().find(';') + 1;
-    content_.SetReplies(ListPath(),
-                        {cut, cut, cut, cut, TestServers::Reply::Text(200, ListText())});
-    DownloadCore core;
-    RunDownload(core);
-    // A fetch that failed and was retried is a failure of the log, not an error: the
-    // window closes as after any clean run.
-    EXPECT_TRUE(HasLogEntry("the file list Sorvan_9_4.txt could not be fetched completely"));
-    EXPECT_EQ(vesk::GetErrorMessages(), std::vector<std::string>{});
-    EXPECT_EQ(ReadFile(Local("Data-1a.bin")), files_["Data-1a.bin"]);
-    EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
-}
-
 TEST_F(DownloadCoreTest, AnEmptyReleaseFileVerifies) {
     AddSetupProgram();
     AddFile("Empty-0a.bin", "");
@@ -382,27 +242,6 @@ TEST_F(DownloadCoreTest, AnEmptyReleaseFileVerifies) {
     EXPECT_EQ(fs::file_size(Local("Empty-0a.bin")), 0u);
     EXPECT_EQ(FileRequests("Empty-0a.bin"), 1u);
     EXPECT_EQ(WaitForFile(root_ / "setup-ran.txt"), programFolder_.string() + "\n");
-}
-
-TEST_F(DownloadCoreTest, AReleaseFileNeverGrowsPastItsListedSize) {
-    AddSetupProgram();
-    const std::string data = PatternBytes(20000);
-    AddFile("Data-1a.bin", data);
-    // The server sends three times the listed bytes, then a body that never ends.
-    TestServers::Reply longer = TestServers::Reply::Pattern(3 * data.size());
-    TestServers::Reply endless;
-    endless.endless = true;
-    for (const TestServers::Reply& reply : {longer, endless}) {
-        vesk::ClearErrors();
-        content_.ClearRequests();
-        content_.SetReply(std::string("/") + Subdir + "/Data-1a.bin", reply);
-        DownloadCore core;
-        RunDownload(core);
-        EXPECT_TRUE(HasErrorMessage("Maximum download attempts exceeded"));
-        EXPECT_EQ(FileRequests("Data-1a.bin"), 8u * 4u);
-        EXPECT_LE(fs::file_size(Local("Data-1a.bin")), data.size());
-        EXPECT_FALSE(fs::exists(root_ / "setup-ran.txt"));
-    }
 }
 
 TEST_F(DownloadCoreTest, AListNamingTheRunningProgramIsRefused) {

@@ -25,23 +25,11 @@
 #include "Servers/HttpsServer.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
+#include "TestFiles.h"
 
 namespace DownloadSystem::Testing {
 
 namespace fs = std::filesystem;
-
-inline std::u16string Wide(const std::string& text) {
-    return vesk::StringUtils::ToWide(text);
-}
-
-inline std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 inline std::int32_t SignedCrc(const std::string& bytes) {
     return static_cast<std::int32_t>(CRC().Extend(0, bytes.data(), bytes.size()));

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -27,6 +28,7 @@
 #include "DownloadSystem/FileDownload.h"
 #include "DownloadSystem/FileList.h"
 #include "DownloadSystem/FileUpload.h"
+#include "EngineCase.h"
 #include "Platform/Http.h"
 #include "Platform/Paths.h"
 #include "Support/ByteBuffer.h"
@@ -38,24 +40,17 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace DownloadSystem;
+using DownloadSystem::Testing::ReadFile;
+using DownloadSystem::Testing::Wide;
 
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
 }
 
-std::u16string Wide(const std::string& text) {
-    return vesk::StringUtils::ToWide(text);
-}
-
 std::u16string U16(const fs::path& path) {
     const std::wstring wide = path.wstring();
     return std::u16string(wide.begin(), wide.end());
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 struct Server {
@@ -237,58 +232,46 @@ TEST_F(ReferenceServer, CancelCheckEndsABlockedCallPromptly) {
     EXPECT_LT(waited, 10s);  // far below the 30 s receive time-out
 }
 
-TEST_F(ReferenceServer, WholeJobDownloadsVerifiesStartsSetupAndKeepsCompleteFiles) {
-    const fs::path program = root_ / "program";
-    {
-        DownloadCore core;
-        RunJob(core);
-        EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
-        EXPECT_EQ(core.GetManager()->GetProgressPercent(), 100);
-    }
-    // Every listed file (the list itself is the .txt, its signature the .sig) lands under
-    // its local name.
-    std::size_t compared = 0;
-    for (const auto& entry : fs::directory_iterator(server_.ReleaseFolder())) {
-        if (entry.path().extension() == ".txt" || entry.path().extension() == ".sig") {
-            continue;
-        }
-        const fs::path local =
-            program / fs::path(MakeLocalName(U16(entry.path().filename()), u"_SV95"));
-        EXPECT_EQ(ReadFile(local), ReadFile(entry.path())) << local.string();
-        ++compared;
-    }
-    EXPECT_GE(compared, 2u);
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!fs::exists(program / "setup-ran.txt") && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(100ms);
-    }
-    EXPECT_TRUE(fs::exists(program / "setup-ran.txt"));
-    std::this_thread::sleep_for(500ms);
+// The demo release, for the engine cases shared with the in-process servers.
+class ReferenceServerRelease : public ReferenceServer {
+public:
+    static constexpr bool CountsRequests = false;
 
-    // A damaged file is fetched again; complete ones are kept.
-    fs::path damaged;
-    for (const auto& entry : fs::directory_iterator(program)) {
-        if (entry.path().extension() == ".bin") {
-            damaged = entry.path();
-            break;
+protected:
+    // Every listed file: the list itself is the .txt, its signature the .sig.
+    std::map<std::string, std::string> Published() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(server_.ReleaseFolder())) {
+            if (entry.path().extension() != ".txt" && entry.path().extension() != ".sig") {
+                files[entry.path().filename().string()] = ReadFile(entry.path());
+            }
         }
+        EXPECT_GE(files.size(), 2u);
+        return files;
     }
-    ASSERT_FALSE(damaged.empty());
-    const std::string good = ReadFile(damaged);
-    {
-        std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp(100);
-        file.put(static_cast<char>(good[100] ^ 0x5A));
+    fs::path Local(const std::string& name) const {
+        return root_ / "program" / fs::path(MakeLocalName(Wide(name), u"_SV95"));
     }
-    fs::remove(program / "setup-ran.txt");
-    {
-        DownloadCore core;
-        RunJob(core);
-        EXPECT_TRUE(vesk::GetErrorMessages().empty());
-        EXPECT_EQ(core.GetManager()->GetBytesReceived(), good.size());
+    static void RunDownload(DownloadCore& core) { RunJob(core); }
+    void ExpectSetupRan() const {
+        const fs::path ran = root_ / "program" / "setup-ran.txt";
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (!fs::exists(ran) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_TRUE(fs::exists(ran));
+        std::this_thread::sleep_for(500ms);
     }
-    EXPECT_EQ(ReadFile(damaged), good);
-}
+    void ForgetSetupRun() const { fs::remove(root_ / "program" / "setup-ran.txt"); }
+};
+
+}  // namespace
+
+namespace DownloadSystem::Testing {
+INSTANTIATE_TYPED_TEST_SUITE_P(ReferenceServer, EngineCase, ReferenceServerRelease);
+}  // namespace DownloadSystem::Testing
+
+namespace {
 
 // Windows enforces share modes: a release file that another program (a virus scanner, a
 // setup still running) holds open without sharing cannot be written. That costs the file

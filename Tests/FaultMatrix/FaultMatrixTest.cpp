@@ -1,14 +1,19 @@
 // The fault matrix: each row is a phase that talks to a server, the way that server fails,
 // and what the user is left with: the screen reached and its text, whether setup started,
 // the release files on disk, the pictures shown, how many requests the server saw and how
-// long it took. Adding a case means adding a row.
+// long it took, and where a case needs them the log entry written, the release files
+// fetched and what the user was told and shown. Adding a case means adding a row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <sstream>
 #include <thread>
 
+#include "Configuration.h"
+#include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/RequestTimeouts.h"
 #include "EngineFixture.h"
 #include "Interface/ImageDecoder.h"
@@ -40,9 +45,14 @@ enum class Fault {
     WrongName,
     Expired,
     UnknownAuthority,
+    ErrorInfo,          // manifest: an error text instead of the release
+    ErrorInfoNumber,    // manifest: an error member that is not a text
+    ChangesEveryFetch,  // every answer differs from the one before
+    CutAtEntryEnd,      // cut right after the first entry, so two fetches agree
 };
-// Whether the server fails every request of the phase or only the first.
-enum class Times { Always, Once };
+// Whether the server fails every request of the phase, only the first, or the four
+// attempts of the first fetch.
+enum class Times { Always, Once, FirstFetch };
 enum class Screen {
     RequestFailed,  // the manifest could not be had
     DownloadError,  // the download ended with errors to show
@@ -54,6 +64,7 @@ enum class Disk {
     Untouched,       // no release file written
     Complete,        // every release file as published
     DataIncomplete,  // the setup program complete; the data file absent or short, never whole
+    Empty,           // nothing at all in the download folder
     Any,
 };
 
@@ -72,6 +83,11 @@ struct Row {
     int maxRequests;
     int maxSeconds;       // with every time-out capped at TimeoutCap
     const char* pending;  // non-null: sound outcome not reached yet on this branch
+    // Further checks, for the rows that need them.
+    const char* logged = nullptr;  // a log entry (notes included) whose message holds this
+    int fileRequests = -1;  // requests for release files besides the faulty one; -1: not counted
+    const char* userMessage = nullptr;  // the user message, whole
+    bool opensSupportPage = false;      // the support article is opened, and nothing else
 };
 
 // Long enough that a loopback exchange under a sanitizer never runs into it.
@@ -81,9 +97,24 @@ constexpr std::uint64_t DataSize = 64 * 1024;
 constexpr char MetaPath[] = "/downloadmanager/9.5/meta.json";
 constexpr const char* ImagePaths[] = {"/img/logo.png", "/img/a.png"};
 
-constexpr char Connection[] = "There is a problem with the connection";
+// The request-failed screen's text, whole.
+const std::string ConnectionText = "There is a problem with the connection.\r\nRead " +
+                                   vesk::StringUtils::ToNarrow(Configuration::ConnectionFaqPage) +
+                                   " for solutions.";
+const char* const Connection = ConnectionText.c_str();
 constexpr char MaxAttempts[] = "Maximum download attempts exceeded";
-constexpr char NoLongerOffered[] = "This version of Sorvan can no longer be downloaded";
+constexpr char MaxAttemptsWhole[] =
+    "Maximum download attempts exceeded. If there are no network or file errors, it could be "
+    "that the files are removed from disk after writing";
+constexpr char NoLongerOffered[] =
+    "This version of Sorvan can no longer be downloaded.\r\nPlease download the latest version "
+    "you received in an e-mail message";
+constexpr char ChangedEveryFetch[] = "changed on every fetch";
+constexpr char ListIncomplete[] = "the file list Sorvan_9_4.txt could not be fetched completely";
+constexpr char SupportDirected[] =
+    "Downloading setup failed. You are now directed to our Support Center for help.";
+// A list that never agrees is given up after this many pairs of fetches.
+constexpr int ListFetches = 2 * DownloadManager::MaxListFetchRounds;
 constexpr char BadJson[] = "json failed to read";
 constexpr char NoJson[] = "json from server failed";
 constexpr char NoTexture[] = "failed to download texture";
@@ -121,13 +152,16 @@ const Row Rows[] = {
     {P::Manifest, F::WrongName,          T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  0,  3,   20, nullptr},
     {P::Manifest, F::Expired,            T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, nullptr},
     {P::Manifest, F::UnknownAuthority,   T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  3,   20, nullptr},
+    {P::Manifest, F::ErrorInfo,          T::Always, S::RequestFailed, Connection,      false, D::Untouched,      0,  1,  1,   20, nullptr},
+    // Only a text counts as an error: the rest is a manifest without members, as above.
+    {P::Manifest, F::ErrorInfoNumber,    T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  1,  1,   40, nullptr},
 
     // A list host that keeps failing costs every pass its list fetches, 128 requests in all:
     // the slow rows, bounded by the seed's attempt counts.
     {P::List,     F::ResetMidBody,       T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128, 180, nullptr},
     {P::List,     F::StallBeforeHeaders, T::Once,   S::Closed,        "",              true,  D::Complete,       0,  3, 12,   30, nullptr},
     {P::List,     F::StallAfterHeaders,  T::Once,   S::Closed,        "",              true,  D::Complete,       0,  3, 12,   30, nullptr},
-    {P::List,     F::NotFound,           T::Always, S::DownloadError, NoLongerOffered, false, D::Untouched,      0,  1,  4,   20, nullptr},
+    {P::List,     F::NotFound,           T::Always, S::DownloadError, NoLongerOffered, false, D::Untouched,      0,  1,  4,   20, nullptr, nullptr, 0},
     {P::List,     F::ServerError,        T::Once,   S::DownloadError, "500",           true,  D::Complete,       0,  3, 12,   30, nullptr},
     // Recovered, setup started, and the error screen shows what happened on the way.
     {P::List,     F::Unavailable,        T::Once,   S::DownloadError, "503",           true,  D::Complete,       0,  3, 12,   30, nullptr},
@@ -136,6 +170,12 @@ const Row Rows[] = {
     {P::List,     F::Endless,            T::Always, S::DownloadError, "",              false, D::Untouched,      0,  2, 128,  40, nullptr},
     {P::List,     F::Corrupted,          T::Always, S::DownloadError, "",              false, D::Any,            0,  2, 128, 180, nullptr},
     {P::List,     F::UnknownAuthority,   T::Always, S::DownloadError, MaxAttempts,     false, D::Untouched,      0,  2, 128, 180, nullptr},
+    {P::List,     F::ChangesEveryFetch,  T::Always, S::DownloadError, ChangedEveryFetch, false, D::Untouched,    0, ListFetches, ListFetches, 60, nullptr, nullptr, 0},
+    // Two fetches cut at the same entry's end would agree: a cut list still costs the pass,
+    // each pass one fetch of four attempts, and nothing is fetched or started.
+    {P::List,     F::CutAtEntryEnd,      T::Always, S::DownloadError, MaxAttempts,     false, D::Empty,          0, 32, 32,   60, nullptr, ListIncomplete, 0},
+    // A fetch that failed and was retried is a note in the log, not an error to show.
+    {P::List,     F::CutAtEntryEnd,      T::FirstFetch, S::Closed,    "",              true,  D::Complete,       0, -1, -1,   60, nullptr, ListIncomplete},
 
     {P::File,     F::ResetMidBody,       T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   30, nullptr},
     {P::File,     F::ResetMidBody,       T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
@@ -146,9 +186,13 @@ const Row Rows[] = {
     {P::File,     F::Unavailable,        T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::ShortWithLength,    T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
     {P::File,     F::ShortWithoutLength, T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
-    {P::File,     F::Longer,             T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
-    {P::File,     F::Endless,            T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 24, 32, 120, nullptr},
+    // The file never grows past its listed size; the client ends each attempt itself, so
+    // every one of the eight passes' four attempts reaches the server.
+    {P::File,     F::Longer,             T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 32, 32, 120, nullptr},
+    {P::File,     F::Endless,            T::Always, S::DownloadError, MaxAttempts,     false, D::DataIncomplete, 0, 32, 32, 120, nullptr},
     {P::File,     F::Corrupted,          T::Once,   S::Closed,        "",              true,  D::Complete,       0,  2,  2,   30, nullptr},
+    // Never verifies: eight passes of four attempts, then the user is sent to the support article.
+    {P::File,     F::Corrupted,          T::Always, S::DownloadError, MaxAttemptsWhole, false, D::DataIncomplete, 0, 32, 32, 120, nullptr, nullptr, -1, SupportDirected, true},
 
     // The pictures: whatever fails, the splash ends within a few seconds. A picture still
     // failing when its deadline passed is only logged (an endless one may still be running
@@ -209,7 +253,11 @@ const char* Name(Fault fault) {
                                             "Corrupted",
                                             "WrongName",
                                             "Expired",
-                                            "UnknownAuthority"};
+                                            "UnknownAuthority",
+                                            "ErrorInfo",
+                                            "ErrorInfoNumber",
+                                            "ChangesEveryFetch",
+                                            "CutAtEntryEnd"};
     return Names[static_cast<int>(fault)];
 }
 
@@ -279,6 +327,15 @@ Reply FaultyReply(Fault fault, const std::string& body) {
         case Fault::Corrupted:
             reply.corruptAt = {0, half};
             break;
+        case Fault::ErrorInfo:
+            reply = Reply::Text(200, "{\"error_info\": \"Release withdrawn\"}");
+            break;
+        case Fault::ErrorInfoNumber:
+            reply = Reply::Text(200, "{\"error_info\": 5}");
+            break;
+        case Fault::CutAtEntryEnd:
+            reply.dropAfter = body.find(';') != std::string::npos ? body.find(';') + 1 : half;
+            break;
         default:
             break;
     }
@@ -299,6 +356,7 @@ struct Outcome {
     bool setupStarted = false;
     int pictures = 0;
     int requests = 0;
+    int fileRequests = 0;
     double seconds = 0;
 };
 
@@ -330,8 +388,17 @@ protected:
         Reply good = Reply::Text(200, body);
         if (!faulty) {
             server.SetReply(path, good);
+        } else if (row.fault == Fault::ChangesEveryFetch) {
+            auto served = std::make_shared<std::atomic<int>>(0);
+            server.SetHandler(path, [body, served](const TestServers::RecordedRequest&) {
+                return Reply::Text(200,
+                                   body + "Extra-" + std::to_string(++*served) + ".bin\r\n1\r\n0;");
+            });
         } else if (row.times == Times::Once) {
             server.SetReplies(path, {FaultyReply(row.fault, body), good});
+        } else if (row.times == Times::FirstFetch) {
+            const Reply bad = FaultyReply(row.fault, body);
+            server.SetReplies(path, {bad, bad, bad, bad, good});
         } else {
             server.SetReply(path, FaultyReply(row.fault, body));
         }
@@ -390,6 +457,11 @@ Outcome FaultMatrixTest::RunEngine(const Row& row) {
         outcome.screen = Screen::RequestFailed;
         outcome.text = vesk::StringUtils::ToNarrow(error);
     } else {
+        if (row.phase == Phase::Manifest) {
+            // Whatever the faulty reply held, none of it is taken as the release.
+            EXPECT_TRUE(error.empty()) << vesk::StringUtils::ToNarrow(error);
+            EXPECT_EQ(core.GetManager()->GetHostName(), u"");
+        }
         core.StartDownload();
         const auto limit = start + std::chrono::seconds(row.maxSeconds + 30);
         while (!core.IsFinished() && std::chrono::steady_clock::now() < limit) {
@@ -402,6 +474,13 @@ Outcome FaultMatrixTest::RunEngine(const Row& row) {
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     outcome.requests = FaultyRequests();
+    const HttpsServer& fileHost = row.phase == Phase::Manifest ? content_ : faulty;
+    for (const auto& [name, bytes] : files_) {
+        const std::string path = std::string("/") + Subdir + "/" + name;
+        if (std::find(faultyPaths_.begin(), faultyPaths_.end(), path) == faultyPaths_.end()) {
+            outcome.fileRequests += static_cast<int>(fileHost.RequestsTo(path).size());
+        }
+    }
     outcome.setupStarted = row.setupStarted ? !WaitForFile(root_ / "setup-ran.txt").empty()
                                             : fs::exists(root_ / "setup-ran.txt");
     return outcome;
@@ -497,6 +576,9 @@ void FaultMatrixTest::CheckDisk(Disk disk) {
             EXPECT_LE(data.size(), DataSize);
             EXPECT_NE(data, files_[DataName]);
             break;
+        case Disk::Empty:
+            EXPECT_TRUE(fs::is_empty(programFolder_));
+            break;
         case Disk::Any:
             break;
     }
@@ -529,7 +611,11 @@ TEST_P(FaultMatrixTest, ReachesItsOutcome) {
                     outcome.pictures, outcome.requests, outcome.seconds, outcome.text.c_str());
     }
     EXPECT_EQ(Name(outcome.screen), std::string(Name(row.screen)));
-    EXPECT_NE(outcome.text.find(row.text), std::string::npos) << outcome.text;
+    if (row.screen == Screen::RequestFailed) {
+        EXPECT_EQ(outcome.text, row.text);
+    } else {
+        EXPECT_NE(outcome.text.find(row.text), std::string::npos) << outcome.text;
+    }
     EXPECT_EQ(outcome.setupStarted, row.setupStarted);
     if (row.phase == Phase::Description || row.phase == Phase::Image) {
         EXPECT_EQ(outcome.pictures, row.pictures);
@@ -542,11 +628,25 @@ TEST_P(FaultMatrixTest, ReachesItsOutcome) {
     if (row.phase == Phase::Manifest || row.phase == Phase::List || row.phase == Phase::File) {
         CheckDisk(row.disk);
     }
+    if (row.logged != nullptr) {
+        EXPECT_TRUE(HasLogEntry(row.logged)) << row.logged;
+    }
+    if (row.fileRequests >= 0) {
+        EXPECT_EQ(outcome.fileRequests, row.fileRequests);
+    }
+    if (row.userMessage != nullptr) {
+        EXPECT_EQ(vesk::GetUserMessage(), row.userMessage);
+    }
+    if (row.opensSupportPage) {
+        EXPECT_EQ(WaitForFile(root_ / "opened.txt"),
+                  vesk::StringUtils::ToNarrow(Configuration::SupportArticlePage) + "\n");
+    }
 }
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+    static constexpr const char* TimesNames[] = {"", "Once", "FirstFetch"};
     return std::string(Name(info.param.phase)) + Name(info.param.fault) +
-           (info.param.times == Times::Once ? "Once" : "");
+           TimesNames[static_cast<int>(info.param.times)];
 }
 
 // The test's name already says which row it is; this keeps the listing free of raw bytes.

@@ -130,6 +130,22 @@ Material& Shared() {
     return material;
 }
 
+// Certificate serials and OpenSSL's name tables.
+std::mutex& MakerMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool WritePem(const std::filesystem::path& path, X509* certificate, EVP_PKEY* key) {
+    FILE* out = std::fopen(path.c_str(), "w");
+    if (out == nullptr)
+        return false;
+    const bool written = certificate != nullptr ? PEM_write_X509(out, certificate) == 1
+                                                : PEM_write_PrivateKey(out, key, nullptr, nullptr,
+                                                                       0, nullptr, nullptr) == 1;
+    return std::fclose(out) == 0 && written;
+}
+
 }  // namespace
 
 const std::string& TrustedAuthorityFile() {
@@ -138,8 +154,7 @@ const std::string& TrustedAuthorityFile() {
 
 SSL_CTX* MakeServerContext(CertificateKind kind) {
     Material& material = Shared();
-    static std::mutex mutex;  // certificate serials and OpenSSL's name tables
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(MakerMutex());
     if (material.file.empty() || material.serverKey == nullptr)
         return nullptr;
     const char* names = "DNS:localhost,IP:127.0.0.1";
@@ -176,6 +191,22 @@ SSL_CTX* MakeServerContext(CertificateKind kind) {
     }
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     return context;
+}
+
+bool WriteServerCertificateFiles(const std::filesystem::path& certificateFile,
+                                 const std::filesystem::path& privateKeyFile,
+                                 const std::string& altNames) {
+    Material& material = Shared();
+    std::lock_guard lock(MakerMutex());
+    if (material.file.empty() || material.serverKey == nullptr)
+        return false;
+    X509* certificate =
+        MakeCertificate(material.serverKey, "test server", altNames.c_str(), -kDay, 30 * kDay,
+                        material.trusted.certificate, material.trusted.key);
+    const bool ok = certificate != nullptr && WritePem(certificateFile, certificate, nullptr) &&
+                    WritePem(privateKeyFile, nullptr, material.serverKey);
+    X509_free(certificate);
+    return ok;
 }
 
 }  // namespace TestServers

@@ -6,11 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -21,7 +17,6 @@
 #include <httplib.h>
 
 #include <ctime>
-#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "ClientConfiguration.h"
@@ -31,6 +26,7 @@
 #include "ReleaseServer.h"
 #include "ReportBody.h"
 #include "Servers/FreePort.h"
+#include "Servers/TestCertificates.h"
 #include "SignedPath.h"
 
 namespace DownloadSystem::Testing {
@@ -95,54 +91,6 @@ bool Accepts(std::uint16_t port) {
     return ok;
 }
 
-// A self-signed certificate naming `host`; it is also the authority clients trust.
-bool WriteCertificate(const std::string& host, const fs::path& certificate, const fs::path& key) {
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    std::unique_ptr<X509, decltype(&X509_free)> x509(X509_new(), X509_free);
-    if (pkey == nullptr || x509 == nullptr) {
-        return false;
-    }
-    X509* cert = x509.get();
-    X509_set_version(cert, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(std::time(nullptr)));
-    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-    X509_set_pubkey(cert, pkey.get());
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(host.c_str()), -1, -1, 0);
-    X509_set_issuer_name(cert, name);
-    const std::string altName = "DNS:" + host;
-    for (const auto& [nid, value] :
-         {std::pair<int, std::string>{NID_basic_constraints, "critical,CA:TRUE"},
-          {NID_subject_alt_name, altName}}) {
-        X509V3_CTX context;
-        X509V3_set_ctx_nodb(&context);
-        X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
-        X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
-        if (extension == nullptr) {
-            return false;
-        }
-        X509_add_ext(cert, extension, -1);
-        X509_EXTENSION_free(extension);
-    }
-    if (X509_sign(cert, pkey.get(), EVP_sha256()) <= 0) {
-        return false;
-    }
-    FILE* out = std::fopen(certificate.c_str(), "w");
-    bool ok = out != nullptr && PEM_write_X509(out, cert) == 1;
-    if (out != nullptr) {
-        std::fclose(out);
-    }
-    out = std::fopen(key.c_str(), "w");
-    ok = ok && out != nullptr &&
-         PEM_write_PrivateKey(out, pkey.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
-    if (out != nullptr) {
-        std::fclose(out);
-    }
-    return ok;
-}
-
 std::string FindNginx() {
     for (const char* candidate : {"/usr/sbin/nginx", "/usr/local/sbin/nginx", "/usr/bin/nginx"}) {
         if (::access(candidate, X_OK) == 0) {
@@ -172,21 +120,13 @@ protected:
         port_ = TestServers::UnusedLoopbackPort();
         ASSERT_NE(port_, 0);
         host_ = Tools::DefaultSignedStorageMarker() + ".localhost";
-        ASSERT_TRUE(WriteCertificate(host_, root_ / "nginx.pem", root_ / "nginx.key"));
-
-        // The client must trust both the test service and nginx.
-        const char* bundle = std::getenv("CURL_CA_BUNDLE");
-        savedBundle_ = bundle != nullptr ? bundle : "";
-        WriteFile(root_ / "authorities.pem",
-                  ReadFile(TestServers::TrustedAuthorityFile()) + ReadFile(root_ / "nginx.pem"));
-        ::setenv("CURL_CA_BUNDLE", (root_ / "authorities.pem").c_str(), 1);
+        // Signed by the authority the client already trusts for the test service.
+        ASSERT_TRUE(TestServers::WriteServerCertificateFiles(root_ / "nginx.pem",
+                                                             root_ / "nginx.key", "DNS:" + host_));
     }
 
     void TearDown() override {
         StopNginx();
-        if (!savedBundle_.empty()) {
-            ::setenv("CURL_CA_BUNDLE", savedBundle_.c_str(), 1);
-        }
         EngineFixture::TearDown();
     }
 
@@ -275,7 +215,6 @@ protected:
     fs::path state_;
     std::uint16_t port_ = 0;
     std::string host_;
-    std::string savedBundle_;
     std::string manifest_;
     pid_t pid_ = -1;
 };

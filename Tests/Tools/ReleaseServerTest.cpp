@@ -30,8 +30,8 @@
 
 #include "ReleaseDescription.h"
 #include "ReportBody.h"
+#include "Servers/TestCertificates.h"
 #include "SignedPath.h"
-#include "TestCertificate.h"
 #include "TestFolder.h"
 
 namespace {
@@ -78,7 +78,8 @@ bool TrickleUntilClosed(int fd, std::chrono::milliseconds pause, std::chrono::se
 class ReleaseServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto certificate = ToolsTest::MakeTestCertificate(folder.Path());
+        ASSERT_TRUE(TestServers::WriteServerCertificateFiles(folder.Path() / "cert.pem",
+                                                             folder.Path() / "key.pem"));
         Tools::ReleaseDescription plain;
         plain.release = "Sorvan_9_5";
         plain.productCode = "SV95";
@@ -97,8 +98,8 @@ protected:
 
         options.address = "127.0.0.1";
         options.port = 0;
-        options.certificateFile = certificate.certificateFile;
-        options.privateKeyFile = certificate.privateKeyFile;
+        options.certificateFile = folder.Path() / "cert.pem";
+        options.privateKeyFile = folder.Path() / "key.pem";
         options.contentRoot = folder.Path() / "content";
         options.reportsFolder = folder.Path() / "reports";
         options.signedStorageMarker = "signedstore";
@@ -111,7 +112,7 @@ protected:
         std::string error;
         ASSERT_TRUE(server->Start(error)) << error;
         client = std::make_unique<httplib::SSLClient>("localhost", server->Port());
-        client->set_ca_cert_path(options.certificateFile.c_str());
+        client->set_ca_cert_path(TestServers::TrustedAuthorityFile().c_str());
         client->enable_server_certificate_verification(true);
         client->set_connection_timeout(5);
         client->set_read_timeout(10);
@@ -299,7 +300,7 @@ TEST_F(ReleaseServerTest, ProgramAnnouncesItsAddressAndStopsOnSigterm) {
     int port = std::atoi(startLine.c_str() + at + marker.size());
 
     httplib::SSLClient child_client("localhost", port);
-    child_client.set_ca_cert_path(options.certificateFile.c_str());
+    child_client.set_ca_cert_path(TestServers::TrustedAuthorityFile().c_str());
     child_client.enable_server_certificate_verification(true);
     auto reply = child_client.Get("/rel/9.5/Data-1a.bin");
     ASSERT_TRUE(reply);
