@@ -1,4 +1,4 @@
-// Opening a download worker's HTTPS GET exchange and closing its handles.
+// Opening a download worker's HTTPS GET exchange and checking its reply.
 #include "DownloadSystem/Connection.h"
 
 #include <algorithm>
@@ -6,7 +6,6 @@
 #include <charconv>
 #include <string>
 
-#include "DownloadSystem/FileDownload.h"
 #include "DownloadSystem/RequestTimeouts.h"
 #include "Platform/Http.h"
 #include "Support/ErrorLog.h"
@@ -88,82 +87,59 @@ bool ContentRangeContinuesAt(std::string_view rawHeaders, std::uint64_t from,
     return false;
 }
 
-void Connection::CloseHandles(FileDownload& worker) {
-    if (worker.request_) {
-        worker.request_->Close();
-        worker.request_.reset();
-    }
-    if (worker.connection_) {
-        worker.connection_->Close();
-        worker.connection_.reset();
-    }
-    if (worker.session_) {
-        worker.session_->Close();
-        worker.session_.reset();
-    }
-}
+bool Connection::OpenHttpConnection(const GetRequest& get) {
+    CloseHandles();
+    rangeAnswered_ = false;
+    rangeRefused_ = false;
+    vesk::LogFailure(u"Opening connection: " + get.server, 0, __FILE__, __LINE__);
 
-bool Connection::OpenHttpConnection(FileDownload& worker) {
-    CloseHandles(worker);
-    vesk::LogFailure(u"Opening connection: " + worker.server_, 0, __FILE__, __LINE__);
-
-    worker.session_ = std::make_unique<Platform::HttpSession>();
-    Platform::HttpSession& session = *worker.session_;
-    if (!session.Open(StringUtils::ToNarrow(worker.target_))) {
-        VESK_LOG_FAILURE("InternetOpen failed", ErrorOf(session.LastError()));
-        CloseHandles(worker);
+    // A stop request ends any network wait of this exchange.
+    if (!exchange_.OpenSession(StringUtils::ToNarrow(get.target), stopped_)) {
+        VESK_LOG_FAILURE("InternetOpen failed", ErrorOf(exchange_.LastError()));
+        CloseHandles();
         return false;
     }
-    // A stop request ends any network wait of this worker.
-    session.SetCancelCheck([&worker] { return !worker.GoingOn(); });
-    ApplyRequestTimeouts(session);
-
-    worker.connection_ = std::make_unique<Platform::HttpConnection>();
-    if (!worker.connection_->Open(session, StringUtils::ToNarrow(worker.server_),
-                                  FileDownload::DefaultPort)) {
+    if (!exchange_.Connect(StringUtils::ToNarrow(get.server), DefaultPort)) {
         VESK_LOG_FAILURE("Connection::OpenHttpConnection InternetConnect failed",
-                         ErrorOf(worker.connection_->LastError()));
-        CloseHandles(worker);
+                         ErrorOf(exchange_.LastError()));
+        CloseHandles();
         return false;
     }
 
-    const std::u16string where = worker.server_ + u"/ " + worker.remotePath_;
-    worker.request_ = std::make_unique<Platform::HttpRequest>();
-    Platform::HttpRequest& request = *worker.request_;
-    const std::string objectName = StringUtils::ToNarrow(worker.remotePath_ + worker.remoteSuffix_);
-    if (!request.Open(*worker.connection_, "GET", objectName, true)) {
+    const std::u16string where = get.server + u"/ " + get.remotePath;
+    const std::string objectName = StringUtils::ToNarrow(get.remotePath + get.remoteSuffix);
+    if (!exchange_.OpenRequest("GET", objectName, true)) {
         vesk::LogFailure(u"Connection::HttpOpenRequest failed for: " + where,
-                         ErrorOf(request.LastError()), __FILE__, __LINE__);
-        CloseHandles(worker);
+                         ErrorOf(exchange_.LastError()), __FILE__, __LINE__);
+        CloseHandles();
         return false;
     }
-    worker.rangeAnswered_ = false;
-    worker.rangeRefused_ = false;
+    Platform::HttpRequest& request = exchange_.Request();
     std::string headersToSend(RequestHeaders);
-    if (worker.rangeFrom_ > 0) {
-        headersToSend += "Range: bytes=" + std::to_string(worker.rangeFrom_) + "-\r\n";
+    if (get.rangeFrom > 0) {
+        headersToSend += "Range: bytes=" + std::to_string(get.rangeFrom) + "-\r\n";
     }
     if (!request.Send(headersToSend)) {
         vesk::LogFailure(u"Connection::HttpSendRequest failed for: " + where,
                          ErrorOf(request.LastError()), __FILE__, __LINE__);
-        CloseHandles(worker);
+        CloseHandles();
         return false;
     }
 
     std::uint32_t status = 0;
     if (!request.QueryStatusCode(status)) {
-        vesk::LogFailure(u"Connection::HttpQueryInfo failed for: " + worker.target_,
+        vesk::LogFailure(u"Connection::HttpQueryInfo failed for: " + get.target,
                          ErrorOf(request.LastError()), __FILE__, __LINE__);
-        CloseHandles(worker);
+        CloseHandles();
         return false;
     }
-    worker.errorCode_.store(static_cast<std::int32_t>(status), std::memory_order_release);
+    status_ = status;
 
     std::string headers;
     if (!request.QueryRawHeaders(headers)) {
-        vesk::LogFailure(u"Connection::HttpQueryInfo failed for: " + worker.target_,
+        vesk::LogFailure(u"Connection::HttpQueryInfo failed for: " + get.target,
                          ErrorOf(request.LastError()), __FILE__, __LINE__);
-        CloseHandles(worker);
+        CloseHandles();
         return false;
     }
     if (!headers.empty())
@@ -171,19 +147,19 @@ bool Connection::OpenHttpConnection(FileDownload& worker) {
 
     if (status == 200)
         return true;
-    if (worker.rangeFrom_ > 0 && (status == PartialContent || status == RangeNotSatisfiable)) {
+    if (get.rangeFrom > 0 && (status == PartialContent || status == RangeNotSatisfiable)) {
         if (status == PartialContent &&
-            ContentRangeContinuesAt(headers, worker.rangeFrom_, worker.expectedSize_)) {
-            worker.rangeAnswered_ = true;
+            ContentRangeContinuesAt(headers, get.rangeFrom, get.total)) {
+            rangeAnswered_ = true;
             return true;
         }
         // The bytes on disk cannot be continued; the worker starts the file over.
         vesk::LogFailure(u"Connection: the server's range does not continue at byte " +
-                             StringUtils::ToWide(std::to_string(worker.rangeFrom_)) + u" of " +
-                             worker.target_ + u"; starting over",
+                             StringUtils::ToWide(std::to_string(get.rangeFrom)) + u" of " +
+                             get.target + u"; starting over",
                          vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
-        worker.rangeRefused_ = true;
-        CloseHandles(worker);
+        rangeRefused_ = true;
+        CloseHandles();
         return false;
     }
     if (!headers.empty()) {
@@ -191,7 +167,7 @@ bool Connection::OpenHttpConnection(FileDownload& worker) {
                               " Response headers: " + headers,
                           vesk::ErrorNumber::ResponseStatusNot200);
     }
-    CloseHandles(worker);
+    CloseHandles();
     return false;
 }
 

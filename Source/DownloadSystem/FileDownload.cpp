@@ -11,6 +11,7 @@
 #include "Platform/Files.h"
 #include "Platform/Http.h"
 #include "Platform/SystemError.h"
+#include "Support/CappedBuffer.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
 #include "Support/StructuredException.h"
@@ -51,7 +52,9 @@ void LogMalfunction(const char* what) {
 
 }  // namespace
 
-FileDownload::FileDownload() = default;
+FileDownload::FileDownload() {
+    httpConnection_.SetCancelCheck([this] { return !GoingOn(); });
+}
 
 FileDownload::~FileDownload() {
     Stop(Infinite);
@@ -125,7 +128,15 @@ bool FileDownload::TogglePause() {
 }
 
 void FileDownload::CloseHandles() {
-    httpConnection_.CloseHandles(*this);
+    httpConnection_.CloseHandles();
+}
+
+bool FileDownload::OpenHttpConnection(std::uint64_t from) {
+    const bool open = httpConnection_.OpenHttpConnection(
+        {server_, remotePath_, remoteSuffix_, target_, from, expectedSize_});
+    errorCode_.store(static_cast<std::int32_t>(httpConnection_.GetStatus()),
+                     std::memory_order_release);
+    return open;
 }
 
 void FileDownload::Notify(bool finished) {
@@ -149,8 +160,9 @@ bool FileDownload::WaitWhilePaused() {
 FileDownload::Piece FileDownload::ReadPiece(std::vector<std::uint8_t>& buffer, std::size_t& got,
                                             std::uint32_t& readError) {
     got = 0;
-    if (!request_->Read(buffer.data(), buffer.size(), got)) {
-        readError = request_->LastError();
+    Platform::HttpRequest& request = httpConnection_.Request();
+    if (!request.Read(buffer.data(), buffer.size(), got)) {
+        readError = request.LastError();
         vesk::LogFailure(u"InternetReadFile Failed for: " + target_, static_cast<int>(readError),
                          __FILE__, __LINE__);
         return Piece::Failed;
@@ -244,11 +256,10 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     // catch the mix later.
     if (kept.bytes > 0 && !StillHolds(kept))
         kept = {};
-    rangeFrom_ = kept.bytes;
     bytesDone_.store(kept.bytes, std::memory_order_release);
 
-    if (!httpConnection_.OpenHttpConnection(*this)) {
-        if (rangeRefused_)
+    if (!OpenHttpConnection(kept.bytes)) {
+        if (httpConnection_.RangeRefused())
             kept = {};
         std::this_thread::sleep_for(RetryPause);
         return AttemptEnd::Failed;
@@ -256,7 +267,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     std::uint64_t written = 0;
     std::uint32_t crcSoFar = 0;
     Platform::File file;
-    if (rangeAnswered_) {
+    if (httpConnection_.RangeAnswered()) {
         file = Platform::File::OpenForAppending(target_);
         written = kept.bytes;
         crcSoFar = kept.crc;
@@ -296,7 +307,8 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     bool writeFailed = false;
     int writeError = 0;
     std::uint32_t readError = 0;
-    while (request_ && GoingOn() && !reachedEnd && !readFailed && !tooLong && !writeFailed) {
+    while (httpConnection_.IsOpen() && GoingOn() && !reachedEnd && !readFailed && !tooLong &&
+           !writeFailed) {
         if (!WaitWhilePaused())
             break;
         std::size_t got = 0;
@@ -332,7 +344,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
         VESK_REPORT_ERROR("Couldn't write part file", writeError);
         writeFailed = true;
     }
-    const bool cut = readFailed && request_ != nullptr;
+    const bool cut = readFailed && httpConnection_.IsOpen();
     if (cut)
         VESK_LOG_FAILURE("Error reading file, reconnecting.", static_cast<int>(readError));
     CloseHandles();
@@ -404,24 +416,23 @@ bool FileDownload::HasExpectedSha256(BufferedFileWriter& writer, bool continued)
 
 void FileDownload::RunToMemory() {
     succeeded_.store(false, std::memory_order_release);
-    rangeFrom_ = 0;
     SetState(DownloadState::Downloading);
     bool good = false;
-    std::vector<std::uint8_t> received;
+    vesk::CappedBuffer received(replyCap_);
     for (int attempt = 1;; ++attempt) {
         data_.Free();
-        received.clear();
+        received.Free();
         good = false;
         bool readFailed = false;
         bool reachedEnd = false;
         bool tooLarge = false;
         std::uint32_t readError = 0;
 
-        if (!httpConnection_.OpenHttpConnection(*this)) {
+        if (!OpenHttpConnection(0)) {
             std::this_thread::sleep_for(RetryPause);
         } else {
             std::vector<std::uint8_t> buffer(readSize_);
-            while (request_ && GoingOn() && !reachedEnd && !readFailed) {
+            while (httpConnection_.IsOpen() && GoingOn() && !reachedEnd && !readFailed) {
                 if (!WaitWhilePaused())
                     break;
                 std::size_t got = 0;
@@ -430,7 +441,7 @@ void FileDownload::RunToMemory() {
                     readFailed = true;
                 } else if (piece == Piece::End) {
                     reachedEnd = true;
-                } else if (received.size() + got > replyCap_) {
+                } else if (!received.Append(buffer.data(), got)) {
                     vesk::LogFailure(u"FileDownload: reply larger than " +
                                          Decimal(static_cast<std::int64_t>(replyCap_)) +
                                          u" bytes, download stopped for: " + target_,
@@ -439,16 +450,14 @@ void FileDownload::RunToMemory() {
                     tooLarge = true;
                     break;
                 } else {
-                    received.insert(received.end(), buffer.begin(), buffer.begin() + got);
                     Notify(false);
                 }
             }
-            if (!tooLarge && !received.empty() && !data_.Append(received.data(), received.size()))
+            if (!tooLarge && !received.Empty() && !data_.Append(received.Data(), received.Size()))
                 VESK_LOG_FAILURE("FileDownload: out of memory for the reply of " +
                                      StringUtils::ToNarrow(target_),
                                  static_cast<int>(Platform::HttpError::NotEnoughMemory));
-            received.clear();
-            received.shrink_to_fit();
+            received.Free();
 
             std::uint32_t found = 0;
             if (reachedEnd && !data_.Empty()) {
@@ -465,7 +474,7 @@ void FileDownload::RunToMemory() {
                 VESK_LOG_FAILURE("Error reading file, reconnecting.", static_cast<int>(readError));
             if (reachedEnd && data_.Empty() && expectedCrc_ == 0)
                 good = true;
-            if (!good && request_ && expectedCrc_ != 0) {
+            if (!good && httpConnection_.IsOpen() && expectedCrc_ != 0) {
                 vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, data_.Size()),
                                  vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
             }

@@ -19,12 +19,6 @@
 #include "Support/ByteBuffer.h"
 #include "Support/Tavrin_Thread.h"
 
-namespace Platform {
-class HttpSession;
-class HttpConnection;
-class HttpRequest;
-}  // namespace Platform
-
 namespace DownloadSystem {
 
 // To-file mode (StartToFile) returns at once and reports through the listener, the state and
@@ -39,7 +33,7 @@ namespace DownloadSystem {
 class FileDownload : public vesk::Tavrin_Thread {
 public:
     static constexpr int MaxAttempts = 4;
-    static constexpr std::uint16_t DefaultPort = 443;
+    static constexpr std::uint16_t DefaultPort = Connection::DefaultPort;
     static constexpr std::uint32_t ReadPieceSize = 64 * 1024;
 
     FileDownload();
@@ -112,8 +106,6 @@ public:
     void Run() override;
 
 private:
-    friend class Connection;
-
     // How one to-file attempt ended.
     // Unopened: the part file could not be opened or created (not for want of space);
     // another program may let go of it by the next attempt.
@@ -137,6 +129,9 @@ private:
     // Running, and not cancelled by the owner's check.
     bool GoingOn() const;
     void CloseHandles();
+    // Opens the connection for the object from byte `from` (0: the whole object) and keeps
+    // the reply's status as the worker's error code.
+    bool OpenHttpConnection(std::uint64_t from);
     // Creates the target's folder (one level) when missing; reports and returns false when
     // that fails.
     bool EnsureTargetDirectory();
@@ -153,9 +148,6 @@ private:
     std::u16string remotePath_;
     std::u16string target_;
     std::u16string remoteSuffix_;
-    std::unique_ptr<Platform::HttpSession> session_;
-    std::unique_ptr<Platform::HttpConnection> connection_;
-    std::unique_ptr<Platform::HttpRequest> request_;
     std::uint32_t readSize_ = ReadPieceSize;
     std::atomic<std::uint64_t> bytesDone_{0};
     std::uint32_t expectedCrc_ = 0;
@@ -166,11 +158,6 @@ private:
     std::function<void(const std::u16string&)> removalNotice_;
     Platform::FileFault writeFault_ = Platform::FileFault::DiskFull;
     int openError_ = 0;  // why the last attempt's part file did not open
-    // Offset the next request asks for ("Range: bytes=N-"); 0 asks for the whole body.
-    // Connection records whether the server answered with that range.
-    std::uint64_t rangeFrom_ = 0;
-    bool rangeAnswered_ = false;
-    bool rangeRefused_ = false;
     std::atomic<bool> succeeded_{false};
     std::atomic<bool> paused_{false};
     bool toFile_ = false;
