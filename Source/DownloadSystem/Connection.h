@@ -20,6 +20,16 @@ namespace DownloadSystem {
 bool ContentRangeContinuesAt(std::string_view rawHeaders, std::uint64_t from,
                              std::optional<std::uint64_t> total);
 
+// The validator an "If-Range" may carry for the object of these reply headers: its strong
+// ETag, else its Last-Modified date, else empty (a weak ETag cannot vouch for bytes).
+std::string ObjectValidator(std::string_view rawHeaders);
+
+// The wait a "Retry-After" header asks for, in seconds from `nowUnixSeconds`: a number of
+// seconds or an HTTP date (a date past gives 0). No value when there is no such header or
+// it cannot be read.
+std::optional<std::uint64_t> RetryAfterSeconds(std::string_view rawHeaders,
+                                               std::int64_t nowUnixSeconds);
+
 // What one GET asks for.
 struct GetRequest {
     // Host name to connect to; "host:port" selects another port than 443.
@@ -33,6 +43,8 @@ struct GetRequest {
     std::uint64_t rangeFrom = 0;
     // The object's size, when known; a range reply must agree with it.
     std::optional<std::uint64_t> total;
+    // Sent as "If-Range" with a range request, so a changed object comes whole.
+    std::string ifRange;
 };
 
 class Connection {
@@ -63,6 +75,10 @@ public:
     // What the last reply did with the range asked for.
     bool RangeAnswered() const { return rangeAnswered_; }
     bool RangeRefused() const { return rangeRefused_; }
+    // The object's validator from the last 200 or 206 reply (see ObjectValidator).
+    const std::string& Validator() const { return validator_; }
+    // The wait a refusing 429 or 503 reply asked for before the next attempt.
+    std::optional<std::uint64_t> RetryAfter() const { return retryAfter_; }
 
 private:
     HttpExchange exchange_;
@@ -70,6 +86,8 @@ private:
     std::uint32_t status_ = 0;
     bool rangeAnswered_ = false;
     bool rangeRefused_ = false;
+    std::string validator_;
+    std::optional<std::uint64_t> retryAfter_;
 };
 
 }  // namespace DownloadSystem

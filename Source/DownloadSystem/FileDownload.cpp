@@ -1,6 +1,7 @@
 // The file download worker: to-file and memory runs, attempts, pause and CRC checks.
 #include "DownloadSystem/FileDownload.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -131,12 +132,28 @@ void FileDownload::CloseHandles() {
     httpConnection_.CloseHandles();
 }
 
-bool FileDownload::OpenHttpConnection(std::uint64_t from) {
+bool FileDownload::OpenHttpConnection(const KeptPart& kept) {
     const bool open = httpConnection_.OpenHttpConnection(
-        {server_, remotePath_, remoteSuffix_, target_, from, expectedSize_});
+        {server_, remotePath_, remoteSuffix_, target_, kept.bytes, expectedSize_, kept.validator});
     errorCode_.store(static_cast<std::int32_t>(httpConnection_.GetStatus()),
                      std::memory_order_release);
     return open;
+}
+
+void FileDownload::PauseBeforeRetry() {
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(RetryPause);
+    if (const auto asked = httpConnection_.RetryAfter(); asked && *asked > 0) {
+        const auto seconds = std::min<std::uint64_t>(*asked, MaxRetryAfterSeconds);
+        wait = std::max(wait, std::chrono::milliseconds(seconds * 1000));
+        VESK_LOG_INFO("FileDownload: the server asks to wait " + std::to_string(seconds) +
+                      " s before the next attempt");
+    }
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (auto now = std::chrono::steady_clock::now(); now < until && GoingOn();
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(PausePoll, until - now));
+    }
 }
 
 void FileDownload::Notify(bool finished) {
@@ -258,12 +275,15 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
         kept = {};
     bytesDone_.store(kept.bytes, std::memory_order_release);
 
-    if (!OpenHttpConnection(kept.bytes)) {
+    if (!OpenHttpConnection(kept)) {
         if (httpConnection_.RangeRefused())
             kept = {};
-        std::this_thread::sleep_for(RetryPause);
+        PauseBeforeRetry();
         return AttemptEnd::Failed;
     }
+    // A continued file keeps the validator of the reply its first bytes came in.
+    const std::string validator =
+        httpConnection_.RangeAnswered() ? kept.validator : httpConnection_.Validator();
     std::uint64_t written = 0;
     std::uint32_t crcSoFar = 0;
     Platform::File file;
@@ -370,7 +390,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
         if (!allArrived) {
             // A cut transfer goes on from what arrived; a stop keeps the file as it is.
             if (cut)
-                kept = {written, writer.Crc()};
+                kept = {written, writer.Crc(), validator};
             return AttemptEnd::Cut;
         }
     }
@@ -428,8 +448,8 @@ void FileDownload::RunToMemory() {
         bool tooLarge = false;
         std::uint32_t readError = 0;
 
-        if (!OpenHttpConnection(0)) {
-            std::this_thread::sleep_for(RetryPause);
+        if (!OpenHttpConnection(KeptPart{})) {
+            PauseBeforeRetry();
         } else {
             std::vector<std::uint8_t> buffer(readSize_);
             while (httpConnection_.IsOpen() && GoingOn() && !reachedEnd && !readFailed) {

@@ -35,6 +35,8 @@ public:
     static constexpr int MaxAttempts = 4;
     static constexpr std::uint16_t DefaultPort = Connection::DefaultPort;
     static constexpr std::uint32_t ReadPieceSize = 64 * 1024;
+    // The longest a server's "Retry-After" holds an attempt back; the attempts stay four.
+    static constexpr std::uint32_t MaxRetryAfterSeconds = 30;
 
     FileDownload();
     // Stops the worker (waiting for it) before the fields go.
@@ -117,6 +119,9 @@ private:
     struct KeptPart {
         std::uint64_t bytes = 0;
         std::uint32_t crc = 0;
+        // The object's validator from the reply that brought the bytes: the rest is asked
+        // for only if the object is still that one.
+        std::string validator;
     };
     // One to-file attempt. `kept` holds what a previous cut attempt left (no bytes: start
     // over); on return, what the next attempt may keep.
@@ -131,7 +136,10 @@ private:
     void CloseHandles();
     // Opens the connection for the object from byte `from` (0: the whole object) and keeps
     // the reply's status as the worker's error code.
-    bool OpenHttpConnection(std::uint64_t from);
+    bool OpenHttpConnection(const KeptPart& kept);
+    // The pause before the next attempt: 100 ms, or the wait a refusing server asked for
+    // (at most MaxRetryAfter), cut short by a stop.
+    void PauseBeforeRetry();
     // Creates the target's folder (one level) when missing; reports and returns false when
     // that fails.
     bool EnsureTargetDirectory();

@@ -476,9 +476,11 @@ TEST_F(FileDownloadTest, APartFileHeldByAnotherProgramCostsAnAttempt) {
 TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
     const std::uint64_t size = 200000;
     const std::string content = PatternText(size);
-    Reply cut = Reply::Pattern(size);
-    cut.dropAfter = 70000;
     Reply whole = Reply::Pattern(size);
+    // Every range request asks for the rest of this very object.
+    whole.headers = {{"ETag", "\"v1\""}};
+    Reply cut = whole;
+    cut.dropAfter = 70000;
     Reply ignoresRanges = whole;
     ignoresRanges.ranges = false;
     Reply otherRange = whole;  // 206, but for the whole object
@@ -558,6 +560,8 @@ TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
             const std::string expected =
                 row.ranges[i] < 0 ? "" : "bytes=" + std::to_string(row.ranges[i]) + "-";
             EXPECT_EQ(requests[i].Header("Range"), expected) << row.name << " request " << i;
+            EXPECT_EQ(requests[i].Header("If-Range"), row.ranges[i] < 0 ? "" : "\"v1\"")
+                << row.name << " request " << i;
         }
         // An HTTP status is no system error number: its text would be some other fault's.
         for (const auto& entry : vesk::GetLogEntries()) {
@@ -591,6 +595,64 @@ TEST_F(FileDownloadTest, ContentRangeMustContinueWhereTheFileStopped) {
                   row.continues)
             << row.headers;
     }
+}
+
+TEST_F(FileDownloadTest, ReplyHeadersGiveTheValidatorAndTheWaitAsked) {
+    const std::int64_t now = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    const struct {
+        std::string headers;
+        std::string validator;
+        std::optional<std::uint64_t> retryAfter;
+    } rows[] = {
+        {"ETag: \"abc\"\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n", "\"abc\"", {}},
+        {"etag: W/\"abc\"\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n",
+         "Sun, 06 Nov 1994 08:49:37 GMT",
+         {}},
+        {"ETag: abc\r\n", "", {}},  // unquoted: not a strong tag
+        {"Last-Modified: Sunday, 06-Nov-94 08:49:37 GMT\r\n", "", {}},
+        {"ETag: \"a\x01b\"\r\n", "", {}},  // never sent back as it is
+        {"Retry-After: 120\r\n", "", 120},
+        {"retry-after:  7 \r\n", "", 7},
+        {"Retry-After: Sun, 06 Nov 1994 08:50:37 GMT\r\n", "", 60},
+        {"Retry-After: Sun, 06 Nov 1994 08:48:37 GMT\r\n", "", 0},  // a date past
+        {"Retry-After: Sun, 06 Nov 1994 25:48:37 GMT\r\n", "", {}},
+        {"Retry-After: -5\r\n", "", {}},
+        {"Retry-After: 5s\r\n", "", {}},
+        {"Retry-After: 99999999999999999999999\r\n", "", {}},
+        {"Retry-After:\r\n", "", {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(DownloadSystem::ObjectValidator(row.headers), row.validator) << row.headers;
+        EXPECT_EQ(DownloadSystem::RetryAfterSeconds(row.headers, now), row.retryAfter)
+            << row.headers;
+    }
+}
+
+TEST_F(FileDownloadTest, ARefusingServerIsAskedAgainOnlyAfterTheWaitItNames) {
+    Reply busy = Reply::Text(503, "busy");
+    busy.headers = {{"Retry-After", "1"}};
+    server_.SetReplies("/list.txt", {busy, Reply::Text(200, "list")});
+    FileDownload worker;
+    Configure(worker, "/list.txt");
+    const auto start = std::chrono::steady_clock::now();
+    worker.DownloadToMemory();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_TRUE(worker.Succeeded());
+    EXPECT_EQ(server_.RequestsTo("/list.txt").size(), 2u);
+
+    // A wait of an hour is bounded, and a stop ends it at once.
+    busy.headers = {{"Retry-After", "3600"}};
+    server_.SetReply("/wait.bin", busy);
+    FileDownload waiting;
+    Configure(waiting, "/wait.bin");
+    ASSERT_TRUE(waiting.StartToFile(Target("wait.bin")));
+    const std::string waitText =
+        "FileDownload: the server asks to wait 30 s before the next attempt";
+    ASSERT_TRUE(WaitUntil([&] { return CountEntries(waitText) == 1; }));
+    const auto stopAt = std::chrono::steady_clock::now();
+    waiting.Stop(vesk::Tavrin_Thread::Infinite);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 5s);
+    EXPECT_EQ(server_.RequestsTo("/wait.bin").size(), 1u);
 }
 
 TEST_F(FileDownloadTest, ACutBodyInMemoryLeavesNoData) {
