@@ -9,6 +9,7 @@
 
 #include "DownloadSystem/BufferedFileWriter.h"
 #include "DownloadSystem/HttpVerb.h"
+#include "DownloadSystem/ResumeRecord.h"
 #include "Platform/Files.h"
 #include "Platform/Http.h"
 #include "Platform/SystemError.h"
@@ -224,7 +225,7 @@ void FileDownload::RunToFile() {
     SetState(DownloadState::Downloading);
 
     std::vector<std::uint8_t> buffer;
-    KeptPart kept;
+    KeptPart kept = KeptByAnEarlierRun();
     AttemptEnd end = AttemptEnd::Failed;
     for (int attempt = 1;; ++attempt) {
         try {
@@ -236,6 +237,7 @@ void FileDownload::RunToFile() {
             return;
         }
         if (end == AttemptEnd::Verified) {
+            DropResumeRecord();
             succeeded_.store(true, std::memory_order_release);
             break;
         }
@@ -257,6 +259,47 @@ void FileDownload::RunToFile() {
     }
     SetState(DownloadState::Finished);
     Notify(true);
+}
+
+FileDownload::KeptPart FileDownload::KeptByAnEarlierRun() {
+    if (!Resumable("-"))
+        return {};
+    const auto record = ResumeRecord::Load(target_, remotePath_, *expectedSize_, expectedCrc_);
+    std::uint64_t onDisk = 0;
+    if (!record || record->validator.empty() || record->goodBytes == 0 ||
+        !Platform::Files::GetSize(target_, onDisk) || onDisk < record->goodBytes)
+        return {};
+    // Bytes written after the record are not vouched for.
+    if (onDisk > record->goodBytes) {
+        Platform::File file = Platform::File::OpenForAppending(target_);
+        const bool cut = file.IsOpen() && file.Truncate(record->goodBytes);
+        if (!file.Close() || !cut)
+            return {};
+    }
+    vesk::LogInfo(u"Download: " + target_ + u" goes on from byte " +
+                      Decimal(static_cast<std::int64_t>(record->goodBytes)) +
+                      u", where an earlier run left it",
+                  __FILE__, __LINE__);
+    return {record->goodBytes, record->goodCrc, record->validator};
+}
+
+void FileDownload::SaveResumeRecord(const KeptPart& kept) const {
+    if (!Resumable(kept.validator) || kept.bytes == 0)
+        return;
+    const ResumeRecord record{remotePath_, *expectedSize_, expectedCrc_,
+                              kept.bytes,  kept.crc,       kept.validator};
+    if (!record.Save(target_))
+        vesk::LogFailure(u"Download: could not record how far " + target_ + u" came",
+                         Platform::LastSystemError(), __FILE__, __LINE__);
+}
+
+void FileDownload::DropResumeRecord() const {
+    const std::u16string path = ResumeRecord::PathFor(target_);
+    if (!Platform::Files::Exists(path))
+        return;
+    if (removalNotice_)
+        removalNotice_(path);
+    Platform::Files::Remove(path);
 }
 
 bool FileDownload::StillHolds(const KeptPart& kept) const {
@@ -294,6 +337,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     } else {
         if (kept.bytes > 0)
             VESK_LOG_INFO("The server sent the whole file; starting it over");
+        DropResumeRecord();
         file = Platform::File::CreateForWriting(target_);
         bytesDone_.store(0, std::memory_order_release);
     }
@@ -325,6 +369,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     bool reachedEnd = false;
     bool tooLong = false;
     bool writeFailed = false;
+    std::uint64_t recorded = written;
     int writeError = 0;
     std::uint32_t readError = 0;
     while (httpConnection_.IsOpen() && GoingOn() && !reachedEnd && !readFailed && !tooLong &&
@@ -351,6 +396,17 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
             written += got;
             bytesDone_.store(written, std::memory_order_release);
             Notify(false);
+            if (Resumable(validator) && written - recorded >= ResumeRecordEvery) {
+                // Only bytes handed to the file are vouched for.
+                if (!writer.Flush()) {
+                    writeError = Platform::LastSystemError();
+                    VESK_REPORT_ERROR("Couldn't write part file", writeError);
+                    writeFailed = true;
+                } else {
+                    SaveResumeRecord({written, writer.Crc(), validator});
+                    recorded = written;
+                }
+            }
         }
     }
     // A late write-back failure (full disk) shows only when flushing or closing.
@@ -371,6 +427,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
 
     if (writeFailed) {
         writeFault_ = Platform::ClassifyFileError(writeError);
+        DropResumeRecord();
         // A part file is never complete; removing it gives the space back.
         if (removalNotice_)
             removalNotice_(target_);
@@ -379,6 +436,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     }
     if (tooLong) {
         // Nothing of an over-long body is kept, so the file never holds more than listed.
+        DropResumeRecord();
         Platform::File::CreateForWriting(target_);
         bytesDone_.store(0, std::memory_order_release);
         return AttemptEnd::Failed;
@@ -388,7 +446,9 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
         const bool allArrived =
             cut && expectedCrc_ != 0 && expectedSize_ && written == *expectedSize_;
         if (!allArrived) {
-            // A cut transfer goes on from what arrived; a stop keeps the file as it is.
+            // A cut transfer goes on from what arrived; a stop keeps the file as it is, and
+            // a later run goes on from there.
+            SaveResumeRecord({written, writer.Crc(), validator});
             if (cut)
                 kept = {written, writer.Crc(), validator};
             return AttemptEnd::Cut;
@@ -404,10 +464,13 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     std::uint32_t found = writer.Crc();
     if (continued)
         crc_.ComputeFile(target_, found);
-    if (found == expectedCrc_)
-        return HasExpectedSha256(writer, continued) ? AttemptEnd::Verified : AttemptEnd::Failed;
-    vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, written),
-                     vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+    if (found == expectedCrc_ && HasExpectedSha256(writer, continued))
+        return AttemptEnd::Verified;
+    if (found != expectedCrc_)
+        vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, written),
+                         vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+    // The bytes on disk are no good start for a later run either.
+    DropResumeRecord();
     return AttemptEnd::Failed;
 }
 

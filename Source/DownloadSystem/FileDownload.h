@@ -35,6 +35,9 @@ public:
     static constexpr int MaxAttempts = 4;
     static constexpr std::uint16_t DefaultPort = Connection::DefaultPort;
     static constexpr std::uint32_t ReadPieceSize = 64 * 1024;
+    // How often a to-file run records what it has, so a later run fetches at most this much
+    // again after the program was killed.
+    static constexpr std::uint64_t ResumeRecordEvery = 8ull * 1024 * 1024;
     // The longest a server's "Retry-After" holds an attempt back; the attempts stay four.
     static constexpr std::uint32_t MaxRetryAfterSeconds = 30;
 
@@ -128,6 +131,15 @@ private:
     AttemptEnd FetchToFileOnce(KeptPart& kept, std::vector<std::uint8_t>& buffer);
     // The target is as a cut attempt left it: same length, same CRC-32.
     bool StillHolds(const KeptPart& kept) const;
+    // What an earlier run left of the target, by its resume record: the file is cut to the
+    // bytes the record vouches for (StillHolds then checks them). Nothing without a record.
+    KeptPart KeptByAnEarlierRun();
+    // A listed file with a validator can be resumed by a later run.
+    bool Resumable(const std::string& validator) const {
+        return expectedCrc_ != 0 && expectedSize_ && !validator.empty();
+    }
+    void SaveResumeRecord(const KeptPart& kept) const;
+    void DropResumeRecord() const;
     // True without an expected SHA-256, else when the file has it (reported when not).
     bool HasExpectedSha256(BufferedFileWriter& writer, bool continued) const;
     void RunToMemory();

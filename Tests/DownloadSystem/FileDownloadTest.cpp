@@ -19,10 +19,12 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/Connection.h"
 #include "DownloadSystem/HttpVerb.h"
+#include "DownloadSystem/ResumeRecord.h"
 #include "FileSizeLimit.h"
 #include "Servers/HttpsServer.h"
 #include "Support/ErrorLog.h"
@@ -653,6 +655,108 @@ TEST_F(FileDownloadTest, ARefusingServerIsAskedAgainOnlyAfterTheWaitItNames) {
     waiting.Stop(vesk::Tavrin_Thread::Infinite);
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 5s);
     EXPECT_EQ(server_.RequestsTo("/wait.bin").size(), 1u);
+}
+
+TEST_F(FileDownloadTest, AResumeRecordReadsOnlyWhole) {
+    using DownloadSystem::ResumeRecord;
+    const ResumeRecord record{u"/files/a b.bin", 5000, 0x89abcdef, 4000, 77, "\"v1\""};
+    const std::string text = record.Format();
+    const auto read = ResumeRecord::Parse(text);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->remotePath, record.remotePath);
+    EXPECT_EQ(read->Format(), text);
+
+    std::string edited = text;
+    edited[edited.find("good=4000") + 5] = '3';
+    ResumeRecord tooMuch = record;
+    tooMuch.goodBytes = 6000;
+    const std::vector<std::string> damaged = {text.substr(0, text.size() - 1),
+                                              text.substr(0, text.size() / 2),
+                                              edited,
+                                              tooMuch.Format(),
+                                              text + "more\n",
+                                              std::string(),
+                                              "check=0\n"};
+    for (const std::string& bad : damaged) {
+        EXPECT_FALSE(ResumeRecord::Parse(bad)) << bad;
+    }
+}
+
+TEST_F(FileDownloadTest, ALaterRunGoesOnWhereAnEarlierOneWasStopped) {
+    using DownloadSystem::ResumeRecord;
+    const std::uint64_t size = 3 * FileDownload::ResumeRecordEvery;
+    const std::string content = PatternText(size);
+    Reply slow = Reply::Pattern(size);
+    slow.headers = {{"ETag", "\"v1\""}};
+    slow.slowPiece = 1024 * 1024;
+    slow.slowPause = 20ms;
+    Reply quick = Reply::Pattern(size);
+    quick.headers = slow.headers;
+    const std::filesystem::path part = folder_ / "big.bin";
+    const std::filesystem::path record = part.string() + ".resume";
+    const auto appendJunk = [&part] {  // bytes written after the last record, then a kill
+        std::ofstream(part, std::ios::binary | std::ios::app) << std::string(5000, 'j');
+    };
+    const auto damageRecord = [&record] {
+        std::fstream file(record, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(30);
+        file.put('#');
+    };
+    const auto shortenFile = [&part] { std::filesystem::resize_file(part, 1000); };
+    const struct {
+        const char* name;
+        std::function<void()> betweenRuns;
+        std::uint32_t listedCrc;  // 0: the file's own
+        bool resumes;
+    } rows[] = {
+        {"stopped", nullptr, 0, true},
+        {"killed after more bytes were written", appendJunk, 0, true},
+        {"damaged record", damageRecord, 0, false},
+        {"file shorter than its record", shortenFile, 0, false},
+        {"another listed file", nullptr, 0x1234, false},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove(part);
+        std::filesystem::remove(record);
+        server_.SetReply("/big.bin", slow);
+        {
+            FileDownload first;
+            Configure(first, "/big.bin");
+            first.SetExpectedCrc(CrcOf(content));
+            first.SetExpectedSize(size);
+            ASSERT_TRUE(first.StartToFile(Target("big.bin")));
+            ASSERT_TRUE(
+                WaitUntil([&] { return first.GetBytesDone() > FileDownload::ResumeRecordEvery; }));
+            first.Stop(vesk::Tavrin_Thread::Infinite);
+        }
+        ASSERT_TRUE(std::filesystem::exists(record)) << row.name;
+        const auto kept = ResumeRecord::Parse(ReadFile("big.bin.resume"));
+        ASSERT_TRUE(kept) << row.name;
+        EXPECT_GT(kept->goodBytes, FileDownload::ResumeRecordEvery) << row.name;
+        EXPECT_EQ(kept->goodBytes, std::filesystem::file_size(part)) << row.name;
+        if (row.betweenRuns)
+            row.betweenRuns();
+
+        server_.ClearRequests();
+        server_.SetReply("/big.bin", quick);
+        FileDownload second;
+        Configure(second, "/big.bin");
+        const std::uint32_t listed = row.listedCrc != 0 ? row.listedCrc : CrcOf(content);
+        second.SetExpectedCrc(listed);
+        second.SetExpectedSize(size);
+        RunToFile(second, "big.bin");
+        const auto requests = server_.RequestsTo("/big.bin");
+        ASSERT_FALSE(requests.empty()) << row.name;
+        EXPECT_EQ(requests[0].Header("Range"),
+                  row.resumes ? "bytes=" + std::to_string(kept->goodBytes) + "-" : "")
+            << row.name;
+        EXPECT_EQ(requests[0].Header("If-Range"), row.resumes ? "\"v1\"" : "") << row.name;
+        if (row.listedCrc == 0) {
+            EXPECT_TRUE(second.Succeeded()) << row.name;
+            EXPECT_TRUE(ReadFile("big.bin") == content) << row.name;
+            EXPECT_FALSE(std::filesystem::exists(record)) << row.name;
+        }
+    }
 }
 
 TEST_F(FileDownloadTest, ACutBodyInMemoryLeavesNoData) {
