@@ -1,6 +1,7 @@
 // The file download worker: to-file and memory runs, attempts, pause and CRC checks.
 #include "DownloadSystem/FileDownload.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -8,9 +9,11 @@
 
 #include "DownloadSystem/BufferedFileWriter.h"
 #include "DownloadSystem/HttpVerb.h"
+#include "DownloadSystem/ResumeRecord.h"
 #include "Platform/Files.h"
 #include "Platform/Http.h"
 #include "Platform/SystemError.h"
+#include "Support/CappedBuffer.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
 #include "Support/StructuredException.h"
@@ -51,7 +54,9 @@ void LogMalfunction(const char* what) {
 
 }  // namespace
 
-FileDownload::FileDownload() = default;
+FileDownload::FileDownload() {
+    httpConnection_.SetCancelCheck([this] { return !GoingOn(); });
+}
 
 FileDownload::~FileDownload() {
     Stop(Infinite);
@@ -125,7 +130,31 @@ bool FileDownload::TogglePause() {
 }
 
 void FileDownload::CloseHandles() {
-    httpConnection_.CloseHandles(*this);
+    httpConnection_.CloseHandles();
+}
+
+bool FileDownload::OpenHttpConnection(const KeptPart& kept) {
+    const bool open = httpConnection_.OpenHttpConnection(
+        {server_, remotePath_, remoteSuffix_, target_, kept.bytes, expectedSize_, kept.validator});
+    errorCode_.store(static_cast<std::int32_t>(httpConnection_.GetStatus()),
+                     std::memory_order_release);
+    return open;
+}
+
+void FileDownload::PauseBeforeRetry() {
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(RetryPause);
+    if (const auto asked = httpConnection_.RetryAfter(); asked && *asked > 0) {
+        const auto seconds = std::min<std::uint64_t>(*asked, MaxRetryAfterSeconds);
+        wait = std::max(wait, std::chrono::milliseconds(seconds * 1000));
+        VESK_LOG_INFO("FileDownload: the server asks to wait " + std::to_string(seconds) +
+                      " s before the next attempt");
+    }
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (auto now = std::chrono::steady_clock::now(); now < until && GoingOn();
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(PausePoll, until - now));
+    }
 }
 
 void FileDownload::Notify(bool finished) {
@@ -149,8 +178,9 @@ bool FileDownload::WaitWhilePaused() {
 FileDownload::Piece FileDownload::ReadPiece(std::vector<std::uint8_t>& buffer, std::size_t& got,
                                             std::uint32_t& readError) {
     got = 0;
-    if (!request_->Read(buffer.data(), buffer.size(), got)) {
-        readError = request_->LastError();
+    Platform::HttpRequest& request = httpConnection_.Request();
+    if (!request.Read(buffer.data(), buffer.size(), got)) {
+        readError = request.LastError();
         vesk::LogFailure(u"InternetReadFile Failed for: " + target_, static_cast<int>(readError),
                          __FILE__, __LINE__);
         return Piece::Failed;
@@ -195,7 +225,7 @@ void FileDownload::RunToFile() {
     SetState(DownloadState::Downloading);
 
     std::vector<std::uint8_t> buffer;
-    KeptPart kept;
+    KeptPart kept = KeptByAnEarlierRun();
     AttemptEnd end = AttemptEnd::Failed;
     for (int attempt = 1;; ++attempt) {
         try {
@@ -207,6 +237,7 @@ void FileDownload::RunToFile() {
             return;
         }
         if (end == AttemptEnd::Verified) {
+            DropResumeRecord();
             succeeded_.store(true, std::memory_order_release);
             break;
         }
@@ -230,6 +261,47 @@ void FileDownload::RunToFile() {
     Notify(true);
 }
 
+FileDownload::KeptPart FileDownload::KeptByAnEarlierRun() {
+    if (!Resumable("-"))
+        return {};
+    const auto record = ResumeRecord::Load(target_, remotePath_, *expectedSize_, expectedCrc_);
+    std::uint64_t onDisk = 0;
+    if (!record || record->validator.empty() || record->goodBytes == 0 ||
+        !Platform::Files::GetSize(target_, onDisk) || onDisk < record->goodBytes)
+        return {};
+    // Bytes written after the record are not vouched for.
+    if (onDisk > record->goodBytes) {
+        Platform::File file = Platform::File::OpenForAppending(target_);
+        const bool cut = file.IsOpen() && file.Truncate(record->goodBytes);
+        if (!file.Close() || !cut)
+            return {};
+    }
+    vesk::LogInfo(u"Download: " + target_ + u" goes on from byte " +
+                      Decimal(static_cast<std::int64_t>(record->goodBytes)) +
+                      u", where an earlier run left it",
+                  __FILE__, __LINE__);
+    return {record->goodBytes, record->goodCrc, record->validator};
+}
+
+void FileDownload::SaveResumeRecord(const KeptPart& kept) const {
+    if (!Resumable(kept.validator) || kept.bytes == 0)
+        return;
+    const ResumeRecord record{remotePath_, *expectedSize_, expectedCrc_,
+                              kept.bytes,  kept.crc,       kept.validator};
+    if (!record.Save(target_))
+        vesk::LogFailure(u"Download: could not record how far " + target_ + u" came",
+                         Platform::LastSystemError(), __FILE__, __LINE__);
+}
+
+void FileDownload::DropResumeRecord() const {
+    const std::u16string path = ResumeRecord::PathFor(target_);
+    if (!Platform::Files::Exists(path))
+        return;
+    if (removalNotice_)
+        removalNotice_(path);
+    Platform::Files::Remove(path);
+}
+
 bool FileDownload::StillHolds(const KeptPart& kept) const {
     std::uint64_t onDisk = 0;
     std::uint32_t crc = 0;
@@ -244,25 +316,28 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     // catch the mix later.
     if (kept.bytes > 0 && !StillHolds(kept))
         kept = {};
-    rangeFrom_ = kept.bytes;
     bytesDone_.store(kept.bytes, std::memory_order_release);
 
-    if (!httpConnection_.OpenHttpConnection(*this)) {
-        if (rangeRefused_)
+    if (!OpenHttpConnection(kept)) {
+        if (httpConnection_.RangeRefused())
             kept = {};
-        std::this_thread::sleep_for(RetryPause);
+        PauseBeforeRetry();
         return AttemptEnd::Failed;
     }
+    // A continued file keeps the validator of the reply its first bytes came in.
+    const std::string validator =
+        httpConnection_.RangeAnswered() ? kept.validator : httpConnection_.Validator();
     std::uint64_t written = 0;
     std::uint32_t crcSoFar = 0;
     Platform::File file;
-    if (rangeAnswered_) {
+    if (httpConnection_.RangeAnswered()) {
         file = Platform::File::OpenForAppending(target_);
         written = kept.bytes;
         crcSoFar = kept.crc;
     } else {
         if (kept.bytes > 0)
             VESK_LOG_INFO("The server sent the whole file; starting it over");
+        DropResumeRecord();
         file = Platform::File::CreateForWriting(target_);
         bytesDone_.store(0, std::memory_order_release);
     }
@@ -294,9 +369,11 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     bool reachedEnd = false;
     bool tooLong = false;
     bool writeFailed = false;
+    std::uint64_t recorded = written;
     int writeError = 0;
     std::uint32_t readError = 0;
-    while (request_ && GoingOn() && !reachedEnd && !readFailed && !tooLong && !writeFailed) {
+    while (httpConnection_.IsOpen() && GoingOn() && !reachedEnd && !readFailed && !tooLong &&
+           !writeFailed) {
         if (!WaitWhilePaused())
             break;
         std::size_t got = 0;
@@ -319,6 +396,17 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
             written += got;
             bytesDone_.store(written, std::memory_order_release);
             Notify(false);
+            if (Resumable(validator) && written - recorded >= ResumeRecordEvery) {
+                // Only bytes handed to the file are vouched for.
+                if (!writer.Flush()) {
+                    writeError = Platform::LastSystemError();
+                    VESK_REPORT_ERROR("Couldn't write part file", writeError);
+                    writeFailed = true;
+                } else {
+                    SaveResumeRecord({written, writer.Crc(), validator});
+                    recorded = written;
+                }
+            }
         }
     }
     // A late write-back failure (full disk) shows only when flushing or closing.
@@ -332,13 +420,14 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
         VESK_REPORT_ERROR("Couldn't write part file", writeError);
         writeFailed = true;
     }
-    const bool cut = readFailed && request_ != nullptr;
+    const bool cut = readFailed && httpConnection_.IsOpen();
     if (cut)
         VESK_LOG_FAILURE("Error reading file, reconnecting.", static_cast<int>(readError));
     CloseHandles();
 
     if (writeFailed) {
         writeFault_ = Platform::ClassifyFileError(writeError);
+        DropResumeRecord();
         // A part file is never complete; removing it gives the space back.
         if (removalNotice_)
             removalNotice_(target_);
@@ -347,6 +436,7 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     }
     if (tooLong) {
         // Nothing of an over-long body is kept, so the file never holds more than listed.
+        DropResumeRecord();
         Platform::File::CreateForWriting(target_);
         bytesDone_.store(0, std::memory_order_release);
         return AttemptEnd::Failed;
@@ -356,9 +446,11 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
         const bool allArrived =
             cut && expectedCrc_ != 0 && expectedSize_ && written == *expectedSize_;
         if (!allArrived) {
-            // A cut transfer goes on from what arrived; a stop keeps the file as it is.
+            // A cut transfer goes on from what arrived; a stop keeps the file as it is, and
+            // a later run goes on from there.
+            SaveResumeRecord({written, writer.Crc(), validator});
             if (cut)
-                kept = {written, writer.Crc()};
+                kept = {written, writer.Crc(), validator};
             return AttemptEnd::Cut;
         }
     }
@@ -372,10 +464,13 @@ FileDownload::AttemptEnd FileDownload::FetchToFileOnce(KeptPart& kept,
     std::uint32_t found = writer.Crc();
     if (continued)
         crc_.ComputeFile(target_, found);
-    if (found == expectedCrc_)
-        return HasExpectedSha256(writer, continued) ? AttemptEnd::Verified : AttemptEnd::Failed;
-    vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, written),
-                     vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+    if (found == expectedCrc_ && HasExpectedSha256(writer, continued))
+        return AttemptEnd::Verified;
+    if (found != expectedCrc_)
+        vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, written),
+                         vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
+    // The bytes on disk are no good start for a later run either.
+    DropResumeRecord();
     return AttemptEnd::Failed;
 }
 
@@ -404,24 +499,23 @@ bool FileDownload::HasExpectedSha256(BufferedFileWriter& writer, bool continued)
 
 void FileDownload::RunToMemory() {
     succeeded_.store(false, std::memory_order_release);
-    rangeFrom_ = 0;
     SetState(DownloadState::Downloading);
     bool good = false;
-    std::vector<std::uint8_t> received;
+    vesk::CappedBuffer received(replyCap_);
     for (int attempt = 1;; ++attempt) {
         data_.Free();
-        received.clear();
+        received.Free();
         good = false;
         bool readFailed = false;
         bool reachedEnd = false;
         bool tooLarge = false;
         std::uint32_t readError = 0;
 
-        if (!httpConnection_.OpenHttpConnection(*this)) {
-            std::this_thread::sleep_for(RetryPause);
+        if (!OpenHttpConnection(KeptPart{})) {
+            PauseBeforeRetry();
         } else {
             std::vector<std::uint8_t> buffer(readSize_);
-            while (request_ && GoingOn() && !reachedEnd && !readFailed) {
+            while (httpConnection_.IsOpen() && GoingOn() && !reachedEnd && !readFailed) {
                 if (!WaitWhilePaused())
                     break;
                 std::size_t got = 0;
@@ -430,7 +524,7 @@ void FileDownload::RunToMemory() {
                     readFailed = true;
                 } else if (piece == Piece::End) {
                     reachedEnd = true;
-                } else if (received.size() + got > replyCap_) {
+                } else if (!received.Append(buffer.data(), got)) {
                     vesk::LogFailure(u"FileDownload: reply larger than " +
                                          Decimal(static_cast<std::int64_t>(replyCap_)) +
                                          u" bytes, download stopped for: " + target_,
@@ -439,16 +533,14 @@ void FileDownload::RunToMemory() {
                     tooLarge = true;
                     break;
                 } else {
-                    received.insert(received.end(), buffer.begin(), buffer.begin() + got);
                     Notify(false);
                 }
             }
-            if (!tooLarge && !received.empty() && !data_.Append(received.data(), received.size()))
+            if (!tooLarge && !received.Empty() && !data_.Append(received.Data(), received.Size()))
                 VESK_LOG_FAILURE("FileDownload: out of memory for the reply of " +
                                      StringUtils::ToNarrow(target_),
                                  static_cast<int>(Platform::HttpError::NotEnoughMemory));
-            received.clear();
-            received.shrink_to_fit();
+            received.Free();
 
             std::uint32_t found = 0;
             if (reachedEnd && !data_.Empty()) {
@@ -465,7 +557,7 @@ void FileDownload::RunToMemory() {
                 VESK_LOG_FAILURE("Error reading file, reconnecting.", static_cast<int>(readError));
             if (reachedEnd && data_.Empty() && expectedCrc_ == 0)
                 good = true;
-            if (!good && request_ && expectedCrc_ != 0) {
+            if (!good && httpConnection_.IsOpen() && expectedCrc_ != 0) {
                 vesk::LogFailure(IncorrectCrcText(target_, expectedCrc_, found, data_.Size()),
                                  vesk::ErrorNumber::RetryingDownload, __FILE__, __LINE__);
             }

@@ -19,12 +19,6 @@
 #include "Support/ByteBuffer.h"
 #include "Support/Tavrin_Thread.h"
 
-namespace Platform {
-class HttpSession;
-class HttpConnection;
-class HttpRequest;
-}  // namespace Platform
-
 namespace DownloadSystem {
 
 // To-file mode (StartToFile) returns at once and reports through the listener, the state and
@@ -39,8 +33,13 @@ namespace DownloadSystem {
 class FileDownload : public vesk::Tavrin_Thread {
 public:
     static constexpr int MaxAttempts = 4;
-    static constexpr std::uint16_t DefaultPort = 443;
+    static constexpr std::uint16_t DefaultPort = Connection::DefaultPort;
     static constexpr std::uint32_t ReadPieceSize = 64 * 1024;
+    // How often a to-file run records what it has, so a later run fetches at most this much
+    // again after the program was killed.
+    static constexpr std::uint64_t ResumeRecordEvery = 8ull * 1024 * 1024;
+    // The longest a server's "Retry-After" holds an attempt back; the attempts stay four.
+    static constexpr std::uint32_t MaxRetryAfterSeconds = 30;
 
     FileDownload();
     // Stops the worker (waiting for it) before the fields go.
@@ -112,8 +111,6 @@ public:
     void Run() override;
 
 private:
-    friend class Connection;
-
     // How one to-file attempt ended.
     // Unopened: the part file could not be opened or created (not for want of space);
     // another program may let go of it by the next attempt.
@@ -125,18 +122,36 @@ private:
     struct KeptPart {
         std::uint64_t bytes = 0;
         std::uint32_t crc = 0;
+        // The object's validator from the reply that brought the bytes: the rest is asked
+        // for only if the object is still that one.
+        std::string validator;
     };
     // One to-file attempt. `kept` holds what a previous cut attempt left (no bytes: start
     // over); on return, what the next attempt may keep.
     AttemptEnd FetchToFileOnce(KeptPart& kept, std::vector<std::uint8_t>& buffer);
     // The target is as a cut attempt left it: same length, same CRC-32.
     bool StillHolds(const KeptPart& kept) const;
+    // What an earlier run left of the target, by its resume record: the file is cut to the
+    // bytes the record vouches for (StillHolds then checks them). Nothing without a record.
+    KeptPart KeptByAnEarlierRun();
+    // A listed file with a validator can be resumed by a later run.
+    bool Resumable(const std::string& validator) const {
+        return expectedCrc_ != 0 && expectedSize_ && !validator.empty();
+    }
+    void SaveResumeRecord(const KeptPart& kept) const;
+    void DropResumeRecord() const;
     // True without an expected SHA-256, else when the file has it (reported when not).
     bool HasExpectedSha256(BufferedFileWriter& writer, bool continued) const;
     void RunToMemory();
     // Running, and not cancelled by the owner's check.
     bool GoingOn() const;
     void CloseHandles();
+    // Opens the connection for the object from byte `from` (0: the whole object) and keeps
+    // the reply's status as the worker's error code.
+    bool OpenHttpConnection(const KeptPart& kept);
+    // The pause before the next attempt: 100 ms, or the wait a refusing server asked for
+    // (at most MaxRetryAfter), cut short by a stop.
+    void PauseBeforeRetry();
     // Creates the target's folder (one level) when missing; reports and returns false when
     // that fails.
     bool EnsureTargetDirectory();
@@ -153,9 +168,6 @@ private:
     std::u16string remotePath_;
     std::u16string target_;
     std::u16string remoteSuffix_;
-    std::unique_ptr<Platform::HttpSession> session_;
-    std::unique_ptr<Platform::HttpConnection> connection_;
-    std::unique_ptr<Platform::HttpRequest> request_;
     std::uint32_t readSize_ = ReadPieceSize;
     std::atomic<std::uint64_t> bytesDone_{0};
     std::uint32_t expectedCrc_ = 0;
@@ -166,11 +178,6 @@ private:
     std::function<void(const std::u16string&)> removalNotice_;
     Platform::FileFault writeFault_ = Platform::FileFault::DiskFull;
     int openError_ = 0;  // why the last attempt's part file did not open
-    // Offset the next request asks for ("Range: bytes=N-"); 0 asks for the whole body.
-    // Connection records whether the server answered with that range.
-    std::uint64_t rangeFrom_ = 0;
-    bool rangeAnswered_ = false;
-    bool rangeRefused_ = false;
     std::atomic<bool> succeeded_{false};
     std::atomic<bool> paused_{false};
     bool toFile_ = false;

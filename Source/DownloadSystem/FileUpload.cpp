@@ -8,6 +8,7 @@
 
 #include "DownloadSystem/RequestTimeouts.h"
 #include "Platform/Http.h"
+#include "Support/CappedBuffer.h"
 #include "Support/ErrorLog.h"
 #include "Support/StringUtils.h"
 #include "Support/StructuredException.h"
@@ -108,7 +109,7 @@ void FileUpload::RunAttempts() {
 }
 
 bool FileUpload::SendRequest(const std::u16string& headerText, const vesk::ByteBuffer& body) {
-    Platform::HttpRequest& request = *request_;
+    Platform::HttpRequest& request = exchange_.Request();
     const std::string headers = StringUtils::ToNarrow(headerText);
     if (requestBody_.Empty()) {
         if (request.Send(headers, body.Data(), static_cast<std::size_t>(body.Size())))
@@ -145,7 +146,7 @@ bool FileUpload::SendRequest(const std::u16string& headerText, const vesk::ByteB
 }
 
 void FileUpload::ReadReply() {
-    Platform::HttpRequest& request = *request_;
+    Platform::HttpRequest& request = exchange_.Request();
     std::string headers;
     if (!request.QueryRawHeaders(headers)) {
         VESK_LOG_FAILURE("Connection::HttpQueryInfo failed", ErrorOf(request.LastError()));
@@ -169,34 +170,33 @@ void FileUpload::ReadReply() {
     }
 
     replyComplete_ = false;
-    std::string received;
+    vesk::CappedBuffer received(MaxReplyBytes);
     std::string piece(readSize_, '\0');
     for (;;) {
-        if (!request_ || !IsRunning())
+        if (!exchange_.HasRequest() || !IsRunning())
             break;
         std::size_t got = 0;
         if (!request.Read(piece.data(), piece.size(), got)) {
             VESK_REPORT_ERROR("InternetReadFile Failed", ErrorOf(request.LastError()));
             // A reply cut short would be misread as a whole one; the caller sees none.
-            received.clear();
+            received.Free();
             break;
         }
         if (got == 0) {
             replyComplete_ = true;
             break;
         }
-        if (received.size() + got > MaxReplyBytes) {
+        if (!received.Append(piece.data(), got)) {
             // A partial reply would only be misread; the caller sees an empty body.
             VESK_LOG_FAILURE("FileUpload: reply larger than " + std::to_string(MaxReplyBytes) +
                                  " bytes, reading stopped",
                              ErrorOf(Platform::HttpError::NotEnoughMemory));
-            received.clear();
+            received.Free();
             break;
         }
-        received.append(piece.data(), got);
     }
     if (IsRunning()) {
-        vesk::ByteBuffer bytes(received);
+        vesk::ByteBuffer bytes(received.View());
         vesk::CriticalSectionLock guard(lock_);
         responseBody_ = std::move(bytes);
     }
@@ -206,16 +206,13 @@ bool FileUpload::OpenHttpConnection() {
     Disconnect();
     VESK_LOG_FAILURE("Opening connection for: " + StringUtils::ToNarrow(path_), 0);
 
-    session_ = std::make_unique<Platform::HttpSession>();
-    Platform::HttpSession& session = *session_;
-    if (!session.Open("Sorvan")) {
-        VESK_LOG_FAILURE("InternetOpen failed", ErrorOf(session.LastError()));
+    // A stop request ends any network wait of this request.
+    if (!exchange_.OpenSession("Sorvan", [this] { return !IsRunning(); })) {
+        VESK_LOG_FAILURE("InternetOpen failed", ErrorOf(exchange_.LastError()));
         Disconnect();
         return false;
     }
-    // A stop request ends any network wait of this request.
-    session.SetCancelCheck([this] { return !IsRunning(); });
-    ApplyRequestTimeouts(session);
+    Platform::HttpSession& session = exchange_.Session();
     if (session.SetDecoding(true)) {
         // Extended on every opening, so a retried request carries the values twice.
         auto found = headers_.find(u"Accept-Encoding");
@@ -230,13 +227,12 @@ bool FileUpload::OpenHttpConnection() {
 
     const std::string hostAndPort = StringUtils::ToNarrow(host_) + " " + std::to_string(port_);
     VESK_LOG_FAILURE("InternetConnect " + hostAndPort, 0);
-    connection_ = std::make_unique<Platform::HttpConnection>();
-    if (port_ < 0 || port_ > 65535 ||
-        !connection_->Open(session, StringUtils::ToNarrow(host_),
-                           static_cast<std::uint16_t>(port_))) {
-        VESK_LOG_FAILURE("Connection::OpenHttpConnection InternetConnect failed for " + hostAndPort,
-                         ErrorOf(port_ < 0 || port_ > 65535 ? Platform::HttpError::InvalidParameter
-                                                            : connection_->LastError()));
+    const bool portValid = port_ >= 0 && port_ <= 65535;
+    if (!portValid ||
+        !exchange_.Connect(StringUtils::ToNarrow(host_), static_cast<std::uint16_t>(port_))) {
+        VESK_LOG_FAILURE(
+            "Connection::OpenHttpConnection InternetConnect failed for " + hostAndPort,
+            ErrorOf(portValid ? exchange_.LastError() : Platform::HttpError::InvalidParameter));
         Disconnect();
         return false;
     }
@@ -256,11 +252,10 @@ bool FileUpload::OpenHttpConnection() {
             break;
     }
 
-    request_ = std::make_unique<Platform::HttpRequest>();
-    if (!request_->Open(*connection_, StringUtils::ToNarrow(verbText_),
-                        StringUtils::ToNarrow(path_), secure_)) {
+    if (!exchange_.OpenRequest(StringUtils::ToNarrow(verbText_), StringUtils::ToNarrow(path_),
+                               secure_)) {
         VESK_LOG_FAILURE("Connection::HttpOpenRequest failed for: " + StringUtils::ToNarrow(path_),
-                         ErrorOf(request_->LastError()));
+                         ErrorOf(exchange_.LastError()));
         Disconnect();
         return false;
     }
@@ -269,18 +264,7 @@ bool FileUpload::OpenHttpConnection() {
 
 void FileUpload::Disconnect() {
     VESK_LOG_FAILURE("Disconnecting " + StringUtils::ToNarrow(path_), 0);
-    if (request_) {
-        request_->Close();
-        request_.reset();
-    }
-    if (connection_) {
-        connection_->Close();
-        connection_.reset();
-    }
-    if (session_) {
-        session_->Close();
-        session_.reset();
-    }
+    exchange_.Close();
 }
 
 std::u16string FileUpload::BuildHeaderText() const {

@@ -5,19 +5,13 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
 
+#include "DownloadSystem/HttpExchange.h"
 #include "DownloadSystem/HttpVerb.h"
 #include "Support/ByteBuffer.h"
 #include "Support/CriticalSection.h"
 #include "Support/Tavrin_Thread.h"
-
-namespace Platform {
-class HttpSession;
-class HttpConnection;
-class HttpRequest;
-}  // namespace Platform
 
 namespace DownloadSystem {
 
@@ -80,9 +74,7 @@ private:
     vesk::ByteBuffer responseBody_;
     std::int32_t statusCode_ = 0;
     bool replyComplete_ = false;
-    std::unique_ptr<Platform::HttpSession> session_;
-    std::unique_ptr<Platform::HttpConnection> connection_;
-    std::unique_ptr<Platform::HttpRequest> request_;
+    HttpExchange exchange_;
     std::int32_t port_ = 80;
     bool secure_ = false;
     std::uint32_t readSize_ = ReadPieceSize;

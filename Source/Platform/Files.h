@@ -59,6 +59,10 @@ public:
     // The file's current size in bytes (64-bit, files over 4 GiB included).
     bool Size(std::uint64_t& size) const;
 
+    // Cuts a file opened for writing to `size` bytes (a larger size is refused with EINVAL /
+    // ERROR_INVALID_PARAMETER); an appending file then goes on writing at the new end.
+    bool Truncate(std::uint64_t size);
+
     // Closes the handle; true when the file was open and closed cleanly (a late
     // write-back failure shows here). Closing a closed file returns false (EBADF).
     bool Close();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 #include <utility>
 
 #include "Platform/Files.h"
@@ -126,6 +127,23 @@ bool File::Size(std::uint64_t& size) const {
         return false;
     }
     size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+bool File::Truncate(std::uint64_t size) {
+    std::uint64_t current = 0;
+    if (!Size(current)) {
+        return false;
+    }
+    if (size > current || size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        errno = EINVAL;
+        return false;
+    }
+    while (::ftruncate(descriptor_, static_cast<off_t>(size)) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
     return true;
 }
 

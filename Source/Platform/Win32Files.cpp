@@ -141,6 +141,22 @@ bool File::Size(std::uint64_t& size) const {
     return true;
 }
 
+bool File::Truncate(std::uint64_t size) {
+    std::uint64_t current = 0;
+    if (!Size(current)) {
+        return false;
+    }
+    if (size > current) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(size);
+    // The handle's position is where the next write goes: the new end.
+    return SetFilePointerEx(NativeHandle(descriptor_), position, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(NativeHandle(descriptor_));
+}
+
 bool File::Close() {
     if (descriptor_ < 0) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -19,10 +19,12 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "DownloadSystem/CRC.h"
 #include "DownloadSystem/Connection.h"
 #include "DownloadSystem/HttpVerb.h"
+#include "DownloadSystem/ResumeRecord.h"
 #include "FileSizeLimit.h"
 #include "Servers/HttpsServer.h"
 #include "Support/ErrorLog.h"
@@ -476,9 +478,11 @@ TEST_F(FileDownloadTest, APartFileHeldByAnotherProgramCostsAnAttempt) {
 TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
     const std::uint64_t size = 200000;
     const std::string content = PatternText(size);
-    Reply cut = Reply::Pattern(size);
-    cut.dropAfter = 70000;
     Reply whole = Reply::Pattern(size);
+    // Every range request asks for the rest of this very object.
+    whole.headers = {{"ETag", "\"v1\""}};
+    Reply cut = whole;
+    cut.dropAfter = 70000;
     Reply ignoresRanges = whole;
     ignoresRanges.ranges = false;
     Reply otherRange = whole;  // 206, but for the whole object
@@ -558,6 +562,8 @@ TEST_F(FileDownloadTest, ACutTransferGoesOnFromTheBytesOnDisk) {
             const std::string expected =
                 row.ranges[i] < 0 ? "" : "bytes=" + std::to_string(row.ranges[i]) + "-";
             EXPECT_EQ(requests[i].Header("Range"), expected) << row.name << " request " << i;
+            EXPECT_EQ(requests[i].Header("If-Range"), row.ranges[i] < 0 ? "" : "\"v1\"")
+                << row.name << " request " << i;
         }
         // An HTTP status is no system error number: its text would be some other fault's.
         for (const auto& entry : vesk::GetLogEntries()) {
@@ -590,6 +596,166 @@ TEST_F(FileDownloadTest, ContentRangeMustContinueWhereTheFileStopped) {
         EXPECT_EQ(DownloadSystem::ContentRangeContinuesAt(row.headers, row.from, row.total),
                   row.continues)
             << row.headers;
+    }
+}
+
+TEST_F(FileDownloadTest, ReplyHeadersGiveTheValidatorAndTheWaitAsked) {
+    const std::int64_t now = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    const struct {
+        std::string headers;
+        std::string validator;
+        std::optional<std::uint64_t> retryAfter;
+    } rows[] = {
+        {"ETag: \"abc\"\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n", "\"abc\"", {}},
+        {"etag: W/\"abc\"\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n",
+         "Sun, 06 Nov 1994 08:49:37 GMT",
+         {}},
+        {"ETag: abc\r\n", "", {}},  // unquoted: not a strong tag
+        {"Last-Modified: Sunday, 06-Nov-94 08:49:37 GMT\r\n", "", {}},
+        {"ETag: \"a\x01b\"\r\n", "", {}},  // never sent back as it is
+        {"Retry-After: 120\r\n", "", 120},
+        {"retry-after:  7 \r\n", "", 7},
+        {"Retry-After: Sun, 06 Nov 1994 08:50:37 GMT\r\n", "", 60},
+        {"Retry-After: Sun, 06 Nov 1994 08:48:37 GMT\r\n", "", 0},  // a date past
+        {"Retry-After: Sun, 06 Nov 1994 25:48:37 GMT\r\n", "", {}},
+        {"Retry-After: -5\r\n", "", {}},
+        {"Retry-After: 5s\r\n", "", {}},
+        {"Retry-After: 99999999999999999999999\r\n", "", {}},
+        {"Retry-After:\r\n", "", {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(DownloadSystem::ObjectValidator(row.headers), row.validator) << row.headers;
+        EXPECT_EQ(DownloadSystem::RetryAfterSeconds(row.headers, now), row.retryAfter)
+            << row.headers;
+    }
+}
+
+TEST_F(FileDownloadTest, ARefusingServerIsAskedAgainOnlyAfterTheWaitItNames) {
+    Reply busy = Reply::Text(503, "busy");
+    busy.headers = {{"Retry-After", "1"}};
+    server_.SetReplies("/list.txt", {busy, Reply::Text(200, "list")});
+    FileDownload worker;
+    Configure(worker, "/list.txt");
+    const auto start = std::chrono::steady_clock::now();
+    worker.DownloadToMemory();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_TRUE(worker.Succeeded());
+    EXPECT_EQ(server_.RequestsTo("/list.txt").size(), 2u);
+
+    // A wait of an hour is bounded, and a stop ends it at once.
+    busy.headers = {{"Retry-After", "3600"}};
+    server_.SetReply("/wait.bin", busy);
+    FileDownload waiting;
+    Configure(waiting, "/wait.bin");
+    ASSERT_TRUE(waiting.StartToFile(Target("wait.bin")));
+    const std::string waitText =
+        "FileDownload: the server asks to wait 30 s before the next attempt";
+    ASSERT_TRUE(WaitUntil([&] { return CountEntries(waitText) == 1; }));
+    const auto stopAt = std::chrono::steady_clock::now();
+    waiting.Stop(vesk::Tavrin_Thread::Infinite);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 5s);
+    EXPECT_EQ(server_.RequestsTo("/wait.bin").size(), 1u);
+}
+
+TEST_F(FileDownloadTest, AResumeRecordReadsOnlyWhole) {
+    using DownloadSystem::ResumeRecord;
+    const ResumeRecord record{u"/files/a b.bin", 5000, 0x89abcdef, 4000, 77, "\"v1\""};
+    const std::string text = record.Format();
+    const auto read = ResumeRecord::Parse(text);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->remotePath, record.remotePath);
+    EXPECT_EQ(read->Format(), text);
+
+    std::string edited = text;
+    edited[edited.find("good=4000") + 5] = '3';
+    ResumeRecord tooMuch = record;
+    tooMuch.goodBytes = 6000;
+    const std::vector<std::string> damaged = {text.substr(0, text.size() - 1),
+                                              text.substr(0, text.size() / 2),
+                                              edited,
+                                              tooMuch.Format(),
+                                              text + "more\n",
+                                              std::string(),
+                                              "check=0\n"};
+    for (const std::string& bad : damaged) {
+        EXPECT_FALSE(ResumeRecord::Parse(bad)) << bad;
+    }
+}
+
+TEST_F(FileDownloadTest, ALaterRunGoesOnWhereAnEarlierOneWasStopped) {
+    using DownloadSystem::ResumeRecord;
+    const std::uint64_t size = 3 * FileDownload::ResumeRecordEvery;
+    const std::string content = PatternText(size);
+    Reply slow = Reply::Pattern(size);
+    slow.headers = {{"ETag", "\"v1\""}};
+    slow.slowPiece = 1024 * 1024;
+    slow.slowPause = 20ms;
+    Reply quick = Reply::Pattern(size);
+    quick.headers = slow.headers;
+    const std::filesystem::path part = folder_ / "big.bin";
+    const std::filesystem::path record = part.string() + ".resume";
+    const auto appendJunk = [&part] {  // bytes written after the last record, then a kill
+        std::ofstream(part, std::ios::binary | std::ios::app) << std::string(5000, 'j');
+    };
+    const auto damageRecord = [&record] {
+        std::fstream file(record, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(30);
+        file.put('#');
+    };
+    const auto shortenFile = [&part] { std::filesystem::resize_file(part, 1000); };
+    const struct {
+        const char* name;
+        std::function<void()> betweenRuns;
+        std::uint32_t listedCrc;  // 0: the file's own
+        bool resumes;
+    } rows[] = {
+        {"stopped", nullptr, 0, true},
+        {"killed after more bytes were written", appendJunk, 0, true},
+        {"damaged record", damageRecord, 0, false},
+        {"file shorter than its record", shortenFile, 0, false},
+        {"another listed file", nullptr, 0x1234, false},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove(part);
+        std::filesystem::remove(record);
+        server_.SetReply("/big.bin", slow);
+        {
+            FileDownload first;
+            Configure(first, "/big.bin");
+            first.SetExpectedCrc(CrcOf(content));
+            first.SetExpectedSize(size);
+            ASSERT_TRUE(first.StartToFile(Target("big.bin")));
+            ASSERT_TRUE(
+                WaitUntil([&] { return first.GetBytesDone() > FileDownload::ResumeRecordEvery; }));
+            first.Stop(vesk::Tavrin_Thread::Infinite);
+        }
+        ASSERT_TRUE(std::filesystem::exists(record)) << row.name;
+        const auto kept = ResumeRecord::Parse(ReadFile("big.bin.resume"));
+        ASSERT_TRUE(kept) << row.name;
+        EXPECT_GT(kept->goodBytes, FileDownload::ResumeRecordEvery) << row.name;
+        EXPECT_EQ(kept->goodBytes, std::filesystem::file_size(part)) << row.name;
+        if (row.betweenRuns)
+            row.betweenRuns();
+
+        server_.ClearRequests();
+        server_.SetReply("/big.bin", quick);
+        FileDownload second;
+        Configure(second, "/big.bin");
+        const std::uint32_t listed = row.listedCrc != 0 ? row.listedCrc : CrcOf(content);
+        second.SetExpectedCrc(listed);
+        second.SetExpectedSize(size);
+        RunToFile(second, "big.bin");
+        const auto requests = server_.RequestsTo("/big.bin");
+        ASSERT_FALSE(requests.empty()) << row.name;
+        EXPECT_EQ(requests[0].Header("Range"),
+                  row.resumes ? "bytes=" + std::to_string(kept->goodBytes) + "-" : "")
+            << row.name;
+        EXPECT_EQ(requests[0].Header("If-Range"), row.resumes ? "\"v1\"" : "") << row.name;
+        if (row.listedCrc == 0) {
+            EXPECT_TRUE(second.Succeeded()) << row.name;
+            EXPECT_TRUE(ReadFile("big.bin") == content) << row.name;
+            EXPECT_FALSE(std::filesystem::exists(record)) << row.name;
+        }
     }
 }
 

@@ -1,11 +1,14 @@
 // ByteBuffer: construction, growth keeping contents, appends of every kind, copies
-// and moves, and refusal of impossible sizes without losing the old block.
+// and moves, and refusal of impossible sizes without losing the old block; the capped
+// buffer's bound, which no append may pass, not even by one byte or by overflow.
 #include "Support/ByteBuffer.h"
+#include "Support/CappedBuffer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
+#include <string>
 
 // Under the sanitizers, let impossible allocations fail as they do in production.
 extern "C" __attribute__((used, visibility("default"))) const char* __asan_default_options() {
@@ -67,6 +70,34 @@ TEST(ByteBufferTest, ImpossibleSizesFailWithoutLosingData) {
     EXPECT_FALSE(buffer.Append(buffer.Data(), huge));
     EXPECT_EQ(buffer.AsText(), "data");
     EXPECT_FALSE(buffer.Allocate(huge));
+    EXPECT_TRUE(buffer.Empty());
+}
+
+TEST(CappedBufferTest, NoAppendTakesTheBlockPastItsCap) {
+    struct Row {
+        std::uint64_t cap;
+        std::size_t held;  // bytes appended first (within the cap)
+        std::size_t more;  // then this many
+        bool taken;
+    };
+    const Row rows[] = {
+        {0, 0, 0, true},  {0, 0, 1, false}, {8, 0, 8, true}, {8, 3, 5, true},
+        {8, 3, 6, false}, {8, 8, 1, false}, {8, 8, 0, true}, {3, 0, 8, false},
+    };
+    const std::string bytes(16, 'x');
+    for (const Row& row : rows) {
+        CappedBuffer buffer(row.cap);
+        ASSERT_TRUE(buffer.Append(bytes.data(), row.held));
+        EXPECT_EQ(buffer.Append(bytes.data(), row.more), row.taken)
+            << row.cap << " " << row.held << " " << row.more;
+        EXPECT_EQ(buffer.Size(), row.held + (row.taken ? row.more : 0));
+    }
+    // A size that would wrap the sum around is refused, and the bytes held stay.
+    CappedBuffer buffer(std::numeric_limits<std::uint64_t>::max());
+    ASSERT_TRUE(buffer.Append("ab", 2));
+    EXPECT_FALSE(buffer.Append(bytes.data(), std::numeric_limits<std::size_t>::max()));
+    EXPECT_EQ(buffer.View(), "ab");
+    buffer.Free();
     EXPECT_TRUE(buffer.Empty());
 }
 
