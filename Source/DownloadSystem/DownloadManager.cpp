@@ -11,6 +11,7 @@
 #include "DownloadSystem/ComputerId.h"
 #include "DownloadSystem/FileDownload.h"
 #include "DownloadSystem/PublisherKeys.h"
+#include "DownloadSystem/ResumeRecord.h"
 #include "DownloadSystem/TickCount.h"
 #include "Platform/Files.h"
 #include "Platform/Shell.h"
@@ -250,9 +251,15 @@ void DownloadManager::DownloadFile(const ListedFile& file) {
     currentFile_ = MakeLocalName(name, manifest_.fileSuffix);
     const std::u16string path = downloadFolder_ + u"/" + currentFile_;
 
+    const std::u16string remotePath = JoinUrlPath({urlPrefix_, manifest_.downloadSubdir, name});
+    // A file an earlier run left part-way is not complete; its bytes stay for the worker
+    // to go on from.
+    const bool partial = file.sizeBound && ResumeRecord::Load(path, remotePath, *file.sizeBound,
+                                                              static_cast<std::uint32_t>(expected));
+
     verifying_ = true;
     SetCurrentFileName(currentFile_);
-    if (FileVerifier::CRCCheckFile(path, expected, file.sha256)) {
+    if (!partial && FileVerifier::CRCCheckFile(path, expected, file.sha256)) {
         std::uint64_t size = 0;
         Platform::Files::GetSize(path, size);
         doneBytes_ += size;
@@ -262,7 +269,7 @@ void DownloadManager::DownloadFile(const ListedFile& file) {
     }
     SetCurrentFileName(u"");
     verifying_ = false;
-    if (Platform::Files::Exists(path)) {
+    if (!partial && Platform::Files::Exists(path)) {
         DeleteExpectedFile(path);
     }
 
@@ -272,7 +279,7 @@ void DownloadManager::DownloadFile(const ListedFile& file) {
         worker = std::make_unique<FileDownload>();
         worker->SetServer(manifest_.hostName);
         worker->SetListener(this);
-        worker->SetRemotePath(JoinUrlPath({urlPrefix_, manifest_.downloadSubdir, name}));
+        worker->SetRemotePath(remotePath);
         worker->SetRemoteFile(manifest_.sasToken);
         worker->SetExpectedCrc(static_cast<std::uint32_t>(expected));
         worker->SetExpectedSize(file.sizeBound);
