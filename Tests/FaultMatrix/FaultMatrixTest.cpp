@@ -16,6 +16,7 @@
 #include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/RequestTimeouts.h"
 #include "EngineFixture.h"
+#include "Interface/DownloadManagerInterface.h"
 #include "Interface/ImageDecoder.h"
 #include "Interface/InterfaceAssets.h"
 #include "Interface/SplashScreen.h"
@@ -60,6 +61,23 @@ enum class Screen {
     SplashEnds,     // picture phases: the flow goes on, with the pictures that came
     ExitEnds,       // log report: Exit returns
 };
+
+// The window's screen in the matrix's terms; a screen still under way is no outcome.
+Screen MatrixScreen(vesk::WindowScreen shown) {
+    switch (shown) {
+        case vesk::WindowScreen::RequestFailed:
+            return Screen::RequestFailed;
+        case vesk::WindowScreen::DownloadError:
+            return Screen::DownloadError;
+        case vesk::WindowScreen::Closed:
+            return Screen::Closed;
+        case vesk::WindowScreen::Splash:
+        case vesk::WindowScreen::Progress:
+            break;
+    }
+    ADD_FAILURE() << "the window still shows the splash or the progress screen";
+    return Screen::ExitEnds;
+}
 enum class Disk {
     Untouched,       // no release file written
     Complete,        // every release file as published
@@ -453,8 +471,8 @@ Outcome FaultMatrixTest::RunEngine(const Row& row) {
     const auto start = std::chrono::steady_clock::now();
     DownloadCore core;
     std::u16string error;
-    if (!core.RequestDownload(error)) {
-        outcome.screen = Screen::RequestFailed;
+    const bool accepted = core.RequestDownload(error);
+    if (!accepted) {
         outcome.text = vesk::StringUtils::ToNarrow(error);
     } else {
         if (row.phase == Phase::Manifest) {
@@ -468,9 +486,11 @@ Outcome FaultMatrixTest::RunEngine(const Row& row) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         EXPECT_TRUE(core.IsFinished()) << "the download did not end";
-        outcome.screen = vesk::GetErrorCount() == 0 ? Screen::Closed : Screen::DownloadError;
         outcome.text = ErrorText();
     }
+    // The screen is the window's own choice after what the engine reported.
+    outcome.screen = MatrixScreen(vesk::DownloadManagerInterface::ScreenAfter(
+        {true, accepted, accepted && core.IsFinished(), vesk::GetErrorCount()}));
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     outcome.requests = FaultyRequests();
