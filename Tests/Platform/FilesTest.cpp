@@ -72,6 +72,19 @@ TEST_F(FilesTest, WrittenBytesReadBackWithSizeAndDelete) {
     EXPECT_EQ(back, data);
     in.Close();
 
+    // Cutting an appending file: the next write goes to the new end; growing is refused.
+    {
+        File cut = File::OpenForAppending(In("data.bin"));
+        ASSERT_TRUE(cut.IsOpen());
+        EXPECT_FALSE(cut.Truncate(data.size() + 1));
+        EXPECT_EQ(LastSystemError(), EINVAL);
+        EXPECT_TRUE(cut.Truncate(3));
+        EXPECT_TRUE(cut.Write("end", 3));
+        EXPECT_TRUE(cut.Close());
+    }
+    ASSERT_TRUE(Files::GetSize(In("data.bin"), size));
+    EXPECT_EQ(size, 6u);
+
     EXPECT_TRUE(Files::Remove(In("data.bin")));
     EXPECT_FALSE(Files::Exists(In("data.bin")));
 }

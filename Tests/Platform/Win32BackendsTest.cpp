@@ -94,6 +94,19 @@ TEST_F(Win32Backends, FilesRoundTripAndErrorNumbers) {
                             std::istreambuf_iterator<char>());
     appended.close();
     EXPECT_EQ(whole, std::string(data.begin(), data.end()) + "tail");
+
+    // Cutting an appending file: the next write goes to the new end; growing is refused.
+    {
+        File cut = File::OpenForAppending(U16(folder_ / L"data.bin"));
+        ASSERT_TRUE(cut.IsOpen());
+        EXPECT_FALSE(cut.Truncate(whole.size() + 1));
+        EXPECT_TRUE(cut.Truncate(3));
+        EXPECT_TRUE(cut.Write("end", 3));
+        EXPECT_TRUE(cut.Close());
+    }
+    std::uint64_t cutSize = 0;
+    EXPECT_TRUE(Files::GetSize(U16(folder_ / L"data.bin"), cutSize));
+    EXPECT_EQ(cutSize, 6u);
     EXPECT_FALSE(File::OpenForAppending(U16(folder_ / L"absent.bin")).IsOpen());
     EXPECT_TRUE(Files::IsNotFoundError(LastSystemError()));
     EXPECT_FALSE(fs::exists(folder_ / L"absent.bin"));
