@@ -255,6 +255,21 @@ TEST_F(ReleaseServerTest, ByteRanges) {
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->status, 200);
     EXPECT_EQ(whole->body, "0123456789");
+
+    // A range of the version the client holds (by tag or by date) is sent; of another
+    // version, the whole file.
+    const std::string etag = whole->get_header_value("ETag");
+    const std::string modified = whole->get_header_value("Last-Modified");
+    ASSERT_EQ(etag.front(), '"');
+    ASSERT_FALSE(modified.empty());
+    for (const auto& [validator, status] :
+         std::vector<std::pair<std::string, int>>{{etag, 206}, {modified, 206}, {"\"old\"", 200}}) {
+        auto rest =
+            client->Get("/rel/9.5/Data-1a.bin", {{"Range", "bytes=4-"}, {"If-Range", validator}});
+        ASSERT_TRUE(rest);
+        EXPECT_EQ(rest->status, status) << validator;
+        EXPECT_EQ(rest->body, status == 206 ? "456789" : "0123456789") << validator;
+    }
 }
 
 }  // namespace

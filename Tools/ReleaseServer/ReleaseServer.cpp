@@ -72,6 +72,25 @@ void Reply(httplib::Response& res, int status, const std::string& text) {
     res.set_content(text + "\n", "text/plain");
 }
 
+// A strong tag of a file's version: its modification time (to the nanosecond) and size.
+std::string EntityTag(const struct stat& info) {
+    char text[64];
+    std::snprintf(text, sizeof text, "\"%llx.%lx-%llx\"",
+                  static_cast<unsigned long long>(info.st_mtim.tv_sec),
+                  static_cast<unsigned long>(info.st_mtim.tv_nsec),
+                  static_cast<unsigned long long>(info.st_size));
+    return text;
+}
+
+// "Sun, 06 Nov 1994 08:49:37 GMT".
+std::string HttpDate(std::time_t when) {
+    std::tm parts{};
+    gmtime_r(&when, &parts);
+    char text[40];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    return text;
+}
+
 // A single "Range: bytes=..." request resolved against a file of `size` bytes.
 struct ByteRange {
     enum Kind { kWhole, kPart, kUnsatisfiable } kind = kWhole;
@@ -422,7 +441,16 @@ void ReleaseServer::InstallRoutes() {
         }
         auto file = std::make_shared<OpenFile>(fd);
         auto size = static_cast<std::size_t>(info.st_size);
-        ByteRange range = ResolveRange(req.get_header_value("Range"), size);
+        // The file's version, so a client continuing it can ask for the rest of this very
+        // one ("If-Range"); a file replaced since is sent whole.
+        const std::string etag = EntityTag(info);
+        res.set_header("ETag", etag);
+        const std::string modified = HttpDate(info.st_mtime);
+        res.set_header("Last-Modified", modified);
+        const std::string ifRange = req.get_header_value("If-Range");
+        const bool sameVersion = ifRange.empty() || ifRange == etag || ifRange == modified;
+        ByteRange range =
+            ResolveRange(sameVersion ? req.get_header_value("Range") : std::string(), size);
         if (range.kind == ByteRange::kUnsatisfiable) {
             res.status = 416;
             res.set_header("Content-Range", "bytes */" + std::to_string(size));
