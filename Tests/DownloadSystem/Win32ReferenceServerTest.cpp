@@ -22,12 +22,14 @@
 
 #include "DownloadSystem/CGZip.h"
 #include "DownloadSystem/CRC.h"
+#include "DownloadSystem/Connection.h"
 #include "DownloadSystem/DownloadCore.h"
 #include "DownloadSystem/DownloadManager.h"
 #include "DownloadSystem/Endpoints.h"
 #include "DownloadSystem/FileDownload.h"
 #include "DownloadSystem/FileList.h"
 #include "DownloadSystem/FileUpload.h"
+#include "DownloadSystem/ResumeRecord.h"
 #include "EngineCase.h"
 #include "Platform/Http.h"
 #include "Platform/Paths.h"
@@ -315,6 +317,45 @@ TEST_F(ReferenceServer, AFileHeldByAnotherProgramEndsTheDownloadNamingThatCause)
         EXPECT_TRUE(vesk::GetErrorMessages().empty()) << vesk::GetErrorMessages().front();
     }
     EXPECT_EQ(ReadFile(held), ReadFile(served));
+}
+
+TEST_F(ReferenceServer, APartFileLeftByAnEarlierRunGoesOnFromItsRecord) {
+    const fs::path folder = server_.ReleaseFolder();
+    const std::string expected = ReadFile(folder / "Setup.exe");
+    ASSERT_GT(expected.size(), 2u);
+    const std::u16string remotePath =
+        u"/files/" + U16(folder.parent_path().filename()) + u"/" + Wide(server_.release) + u"/";
+    const Fetched head = Get(server_.host, vesk::StringUtils::ToNarrow(remotePath) + "Setup.exe");
+    const std::string validator = ObjectValidator(head.headers);
+    ASSERT_FALSE(validator.empty()) << head.headers;
+
+    // What a killed run leaves: the bytes its record vouches for, and some written after.
+    const std::size_t kept = expected.size() / 2;
+    const fs::path part = root_ / "resume" / "Setup.exe";
+    fs::create_directories(part.parent_path());
+    std::ofstream(part, std::ios::binary) << expected.substr(0, kept) << "bytes after the record";
+    const std::uint32_t crc = CRC().Extend(0, expected.data(), expected.size());
+    const ResumeRecord record{
+        remotePath, expected.size(), crc, kept, CRC().Extend(0, expected.data(), kept), validator};
+    ASSERT_TRUE(record.Save(U16(part)));
+
+    FileDownload download;
+    download.SetServer(Wide(server_.host));
+    download.SetRemotePath(remotePath);
+    download.SetRemoteFile(u"Setup.exe");
+    download.SetExpectedCrc(crc);
+    download.SetExpectedSize(expected.size());
+    ASSERT_TRUE(download.StartToFile(U16(part)));
+    ASSERT_EQ(download.Wait(60000), vesk::Tavrin_Thread::WaitEnded);
+    EXPECT_TRUE(download.Succeeded());
+    EXPECT_EQ(ReadFile(part), expected);
+    EXPECT_FALSE(fs::exists(part.string() + ".resume"));
+    std::size_t continued = 0;
+    for (const auto& entry : vesk::GetLogEntries()) {
+        const std::string message = entry.value("message", "");
+        continued += message.find("goes on from byte " + std::to_string(kept)) != std::string::npos;
+    }
+    EXPECT_EQ(continued, 1u);
 }
 
 TEST_F(ReferenceServer, MemoryDownloadAndStreamedLogUpload) {
