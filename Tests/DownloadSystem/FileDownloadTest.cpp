@@ -689,7 +689,8 @@ TEST_F(FileDownloadTest, ALaterRunGoesOnWhereAnEarlierOneWasStopped) {
     Reply slow = Reply::Pattern(size);
     slow.headers = {{"ETag", "\"v1\""}};
     slow.slowPiece = 1024 * 1024;
-    slow.slowPause = 20ms;
+    // Slow enough that the stop lands well before the end, even on a loaded machine.
+    slow.slowPause = 50ms;
     Reply quick = Reply::Pattern(size);
     quick.headers = slow.headers;
     const std::filesystem::path part = folder_ / "big.bin";
