@@ -262,7 +262,7 @@ void FileDownload::RunToFile() {
 }
 
 FileDownload::KeptPart FileDownload::KeptByAnEarlierRun() {
-    if (!Resumable("-"))
+    if (!Listed())
         return {};
     const auto record = ResumeRecord::Load(target_, remotePath_, *expectedSize_, expectedCrc_);
     std::uint64_t onDisk = 0;

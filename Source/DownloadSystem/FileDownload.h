@@ -134,10 +134,10 @@ private:
     // What an earlier run left of the target, by its resume record: the file is cut to the
     // bytes the record vouches for (StillHolds then checks them). Nothing without a record.
     KeptPart KeptByAnEarlierRun();
+    // A file whose listed CRC and size a resume record can name.
+    bool Listed() const { return expectedCrc_ != 0 && expectedSize_.has_value(); }
     // A listed file with a validator can be resumed by a later run.
-    bool Resumable(const std::string& validator) const {
-        return expectedCrc_ != 0 && expectedSize_ && !validator.empty();
-    }
+    bool Resumable(const std::string& validator) const { return Listed() && !validator.empty(); }
     void SaveResumeRecord(const KeptPart& kept) const;
     void DropResumeRecord() const;
     // True without an expected SHA-256, else when the file has it (reported when not).
